@@ -1,0 +1,43 @@
+#pragma once
+// The modeless progress window of long operations: a message line, a bar with its
+// percentage and a Cancel button that only raises a flag for the operation to poll.
+// While it is shown its owner is disabled.
+#include "Dialog.h"
+
+class CProgressDlg : public CDialog {
+public:
+    explicit CProgressDlg(UINT nCaptionID = 0);
+    ~CProgressDlg() override;
+
+    BOOL Create(CWnd* pParent = nullptr);
+    BOOL DestroyWindow() override;
+
+    void SetRange(int nLower, int nUpper);
+    int SetPos(int nPos);
+    void UpdatePercent(int nPos);
+    void PumpMessages();
+    BOOL CheckCancel();
+    void EnableCancel(BOOL bEnable);
+    void SetMessage(const std::string& text);
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange() override;
+    void OnOK() override;
+    void OnCancel() override;
+
+private:
+    void ReEnableOwner();
+
+    CProgressCtrl m_progress;
+    UINT m_nCaptionID;
+    int m_nLower = 0;
+    int m_nUpper = 100;
+    int m_nStep = 1;
+    BOOL m_bCancel = FALSE;
+    BOOL m_bParentDisabled = FALSE;
+    HWND m_hOwner = nullptr;
+};
+
+// The progress dialog of the running extraction, for the unzip print callback.
+extern CProgressDlg* g_pProgressDlg;

@@ -1,0 +1,5 @@
+#include "ZynUpdateDlg.h"
+
+BOOL CZynUpdateDlg::ExecUpdate() {
+    return FALSE;  // not built yet
+}

@@ -1,0 +1,95 @@
+#include "ZynUpdateApp.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "MessageBox.h"
+#include "ZynUpdateDlg.h"
+#include "resource.h"
+
+CZynUpdateApp::CZynUpdateApp() = default;
+
+void CZynUpdateApp::ParseCommandLine(const std::vector<std::string>& args, CCommandLine& command) {
+    command.nTemplate = IDD_ZYNUPDATE_DIALOG;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const char* arg = args[i].c_str();
+        // A value is the next argument, which is still examined as a switch itself.
+        const std::string* value = i + 1 < args.size() ? &args[i + 1] : nullptr;
+        if (_stricmp(arg, "-DELBAK") == 0) {
+            command.bDeleteBackups = TRUE;
+        } else if (_stricmp(arg, "-CHECK") == 0) {
+            command.bCheck = TRUE;
+        } else if (_stricmp(arg, "-HOME") == 0) {
+            if (value)
+                m_strHome = *value;
+        } else if (_stricmp(arg, "-H") == 0 || _stricmp(arg, "-HELP") == 0) {
+            if (!value)
+                continue;
+            std::vector<std::string> fields;
+            SplitFields(*value, fields, ',', TRUE);
+            if (!fields.empty())
+                SetHelpFilePath(fields[0]);
+            if (fields.size() >= 2) {
+                int context = std::atoi(fields[1].c_str());
+                if (context != 0)
+                    command.nHelpContext = context;
+            }
+        } else if (_stricmp(arg, "-VER") == 0) {
+            command.bVersion = TRUE;
+        } else if (_stricmp(arg, "-DOVI") == 0) {
+            m_nMode = 1;
+            command.nTemplate = IDD_ZYNUPDATE_SIMPLE;
+        } else if (_stricmp(arg, "-7QV") == 0) {
+            m_nMode = 2;
+            command.nTemplate = IDD_ZYNUPDATE_SIMPLE;
+        } else if (_stricmp(arg, "-REVIT") == 0) {
+            m_nMode = 3;
+            command.nTemplate = IDD_ZYNUPDATE_SIMPLE;
+        } else if (_stricmp(arg, "-AUTO") == 0) {
+            m_bAuto = TRUE;
+        }
+    }
+}
+
+BOOL CZynUpdateApp::InitInstance() {
+    CWinApp::InitInstance();
+    EnableHtmlHelp();
+
+    std::vector<std::string> args;
+    for (int i = 1; i < __argc; ++i)
+        args.push_back(__argv[i]);
+    CCommandLine command;
+    ParseCommandLine(args, command);
+
+    auto dialog = std::make_unique<CZynUpdateDlg>(command.nTemplate, nullptr);
+    if (command.nHelpContext != 0)
+        dialog->m_nIDHelp = static_cast<UINT>(command.nHelpContext - 0x20000);
+
+    if (command.bDeleteBackups || command.bCheck || command.bVersion) {
+        if (dialog->ReadSetting(TRUE)) {
+            if (command.bDeleteBackups)
+                dialog->DeleteAllBackups(FALSE);
+            else if (command.bCheck)
+                m_nExitCode = dialog->CheckUpdate(TRUE);
+            else
+                m_nExitCode = dialog->FindNewerVersion();
+        }
+    } else if (m_bAuto) {
+        dialog->ReadSetting(TRUE);
+        dialog->CheckUpdate(TRUE);
+        BOOL updated = dialog->ExecUpdate();
+        AfxMessageBox(updated ? "更新に成功しました" : "更新を中断しました", MB_OK | MB_ICONINFORMATION);
+        if (updated)
+            dialog->StartDataManager();
+    } else {
+        m_pMainWnd = dialog.get();
+        dialog->DoModal();
+        m_pMainWnd = nullptr;
+    }
+    return FALSE;
+}
+
+int CZynUpdateApp::ExitInstance() {
+    CWinApp::ExitInstance();
+    return m_nExitCode;
+}

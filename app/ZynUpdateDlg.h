@@ -1,0 +1,96 @@
+#pragma once
+// The main dialog. It also holds the program's state, and every operation of the
+// updater is a member: each is defined in the folder of the subsystem that owns it.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Dialog.h"
+
+class CZynUpdateApp;
+
+class CZynUpdateDlg : public CDialog {
+public:
+    CZynUpdateDlg(UINT nIDTemplate, CWnd* pParent);
+    ~CZynUpdateDlg() override;
+
+    // --- app: dialog handlers, update sequence, data-manager start
+    void ResetControls();
+    void OnSelect();
+    void OnExecute();
+    void OnDeleteBackup();
+    void OnExit();
+    BOOL ExecUpdate();
+    // Starts the data manager without waiting; FALSE (after its message) when it did not start.
+    BOOL StartDataManager();
+
+    // --- discovery: settings, installed version, update check
+    BOOL ReadSetting(BOOL bQuiet);
+    void MakeAgentString();
+    int GetZynInfo(BOOL bQuiet);
+    int CheckUpdate(BOOL bQuiet);
+    int FindNewerVersion();
+
+    // --- transfer: server files, download, information pane
+    BOOL ReadUrlFile(const std::string& url, char* buffer, DWORD size, BOOL bQuiet);
+    BOOL Download();
+    BOOL DispInfo(BOOL bRestore);
+
+    // --- extract: extraction and file-in-use check
+    int Extract();
+    static int WINAPI OnUnzipPrint(LPSTR text, unsigned long length);
+    int CheckFilesInUse(std::vector<std::string> files);
+
+    // --- backup: generations, replacement, restore, deletion
+    void GetRollbackLogName(int n, std::string& out);
+    BOOL CountRollbackLogs();
+    BOOL ShowRestoreCount();
+    void GetBackupNames(BOOL bRestore, int index, std::string& src, std::string& dst, std::string& bak,
+                        int generation = -1);
+    BOOL Replace(BOOL bRestore);
+    BOOL ReadRollbackLog(BOOL bStopOnMissing);
+    BOOL Restore();
+    BOOL DeleteBackups(int g);
+    BOOL DeleteAllBackups(BOOL bStopOnError);
+
+    CZynUpdateApp* m_pApp;
+    int m_nLogCount = 0;
+    int m_nVersion = 0;
+    int m_nRevision = 0;
+    std::string m_strVerFile;
+    std::string m_strIniPath;
+    std::string m_strFixDirUrl;
+    std::string m_strFixFileName;
+    std::string m_strUpdateUrl;
+    std::string m_strVerUrl;
+    std::string m_strUpdateFile;
+    std::string m_strTempPath;
+    std::string m_strWorkDir;
+    std::string m_strCadDir;
+    std::string m_strAppName;
+    std::string m_strAgent;
+    std::vector<std::string> m_files;
+    CButton m_btnDelBak;
+    CStatic m_stcStatus;
+    CButton m_btnExit;
+    CButton m_btnExec;
+    CEdit m_edtInfo;
+    HICON m_hIcon;
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange() override;
+    BOOL OnCommand(UINT id, UINT code) override;
+    BOOL OnPaint() override;
+    HCURSOR OnQueryDragIcon() override;
+    HBRUSH OnCtlColor(HDC dc, HWND control, UINT ctlType) override;
+
+public:
+    int Mode() const;  // product mode of the run
+
+private:
+    // The operation that the radio buttons (or simple mode) choose.
+    enum Operation { kNone, kUpdate, kRestore };
+    Operation ChosenOperation() const;
+};

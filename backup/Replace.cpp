@@ -1,0 +1,5 @@
+#include "ZynUpdateDlg.h"
+
+BOOL CZynUpdateDlg::Replace(BOOL) {
+    return FALSE;  // not built yet
+}

@@ -1,0 +1,5 @@
+#include "RixUrl.h"
+
+BOOL RixSetUrlParts(std::string&, const char*, const char*, const char*, const char*, const char*, const char*) {
+    return FALSE;  // not built yet
+}

@@ -1,0 +1,5 @@
+#include "ZynUpdateDlg.h"
+
+int CZynUpdateDlg::GetZynInfo(BOOL) {
+    return 0;  // not built yet
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Makes a fresh Debian machine ready to build and test; does nothing when all is there.
+# Never installs wine32: on these machines it breaks the 64-bit "wine" launcher.
+set -euo pipefail
+
+packages=(cmake make g++-mingw-w64-x86-64 wine wine64 xvfb xauth libz-mingw-w64-dev python3
+          fonts-ipafont-gothic locales imagemagick)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "setup: installing ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine's ANSI code page is 932 only under a generated Japanese locale.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "setup: generating ja_JP.UTF-8"
+  $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi

@@ -1,0 +1,48 @@
+#pragma once
+// Shared by the unit tests: a recorder that answers message boxes, scratch folders
+// on drive D:, and small file helpers. Every test program links this and gets an
+// application object, as the real program has.
+#include <windows.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+struct CShownBox {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+
+// Installs itself as the message box hook for its lifetime. Answers are taken in
+// order; with none queued a box gets its default button (Retry/Cancel gets Cancel).
+class CMessageBoxRecorder {
+public:
+    CMessageBoxRecorder();
+    ~CMessageBoxRecorder();
+    CMessageBoxRecorder(const CMessageBoxRecorder&) = delete;
+    CMessageBoxRecorder& operator=(const CMessageBoxRecorder&) = delete;
+
+    void Answer(int id) { m_answers.push_back(id); }
+    const std::vector<CShownBox>& Shown() const { return m_shown; }
+    std::vector<std::string> Texts() const;
+    void Clear() { m_shown.clear(); }
+
+private:
+    static int Hook(HWND owner, const char* text, const char* caption, UINT type);
+    std::deque<int> m_answers;
+    std::vector<CShownBox> m_shown;
+};
+
+// A fresh, empty folder D:\unit\<name>\, returned with its trailing backslash.
+std::string ScratchFolder(const std::string& name);
+// Removes a folder tree, read-only files included.
+void RemoveTree(const std::string& path);
+
+bool WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);
+bool Exists(const std::string& path);
+
+// The build folder as a Windows path (from ZYN_BUILD), with a trailing backslash.
+std::string BuildFolder();

@@ -1,0 +1,5 @@
+#include "ZynUpdateDlg.h"
+
+BOOL CZynUpdateDlg::Download() {
+    return FALSE;  // not built yet
+}

@@ -1,0 +1,5 @@
+#include "ZynUpdateDlg.h"
+
+BOOL CZynUpdateDlg::DispInfo(BOOL) {
+    return FALSE;  // not built yet
+}
