@@ -1,7 +1,90 @@
+#include "Format.h"
+#include "MessageBox.h"
+#include "RixPath.h"
+#include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
 
-BOOL CZynUpdateDlg::ReadSetting(BOOL) {
-    return FALSE;  // not built yet
+namespace {
+const char kSection[] = "Setting";
+
+// Modes 1 and 2 keep their server settings under prefixed keys in the same file.
+const char* KeyPrefix(int mode) {
+    switch (mode) {
+    case 1:
+        return "Dovi";
+    case 2:
+        return "7qv";
+    default:
+        return "";
+    }
 }
 
-void CZynUpdateDlg::MakeAgentString() { m_strAgent.clear(); }
+const char* DefaultAppName(int mode) {
+    switch (mode) {
+    case 1:
+        return "ホルビア";
+    case 2:
+        return "vardoPlus";
+    default:
+        return "ravaZAZ";
+    }
+}
+
+std::string ReadProfileText(const std::string& iniPath, const std::string& key) {
+    char value[MAX_PATH] = "";
+    DWORD length = ::GetPrivateProfileStringA(kSection, key.c_str(), "", value, sizeof(value), iniPath.c_str());
+    return std::string(value, length);
+}
+}  // namespace
+
+BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet) {
+    auto fail = [this, bQuiet](const std::string& message) {
+        AfxMessageBox(message, MB_OK);
+        if (!bQuiet)
+            EndDialog(IDCANCEL);
+        return FALSE;
+    };
+
+    char tempPath[MAX_PATH] = "";
+    DWORD tempLength = ::GetTempPathA(sizeof(tempPath), tempPath);
+    m_strTempPath = tempLength < sizeof(tempPath) ? tempPath : "";
+    m_strWorkDir = StrFormat("%s%s\\", m_strTempPath.c_str(), m_pApp->m_pszAppName);
+    RixGetModulePath(m_strIniPath, TRUE);
+    RixSetPathParts(m_strIniPath, nullptr, nullptr, nullptr, ".ini");
+
+    std::string prefix = KeyPrefix(Mode());
+    m_strFixDirUrl = ReadProfileText(m_strIniPath, prefix + "FixDirUrl");
+    if (m_strFixDirUrl.empty())
+        return fail(StrFormat("設定ﾌｧｲﾙ[%s]から更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました", m_strIniPath.c_str()));
+    m_strFixFileName = ReadProfileText(m_strIniPath, prefix + "FixFileName");
+    if (m_strFixFileName.empty())
+        return fail(StrFormat("設定ﾌｧｲﾙ[%s]から更新ﾌｧｲﾙ名の取得に失敗しました", m_strIniPath.c_str()));
+    m_strAppName = DefaultAppName(Mode());
+    std::string appName = ReadProfileText(m_strIniPath, "AppName");
+    if (!appName.empty())
+        m_strAppName = appName;
+
+    if (!GetZynInfo(bQuiet))
+        return fail(StrFormat("%sのﾊﾞｰｼﾞｮﾝを取得できませんでした", m_strAppName.c_str()));
+    CountRollbackLogs();
+    MakeAgentString();
+    return TRUE;
+}
+
+void CZynUpdateDlg::MakeAgentString() {
+    m_strAgent = StrFormat("ZynUpdate MODE:%d", Mode());
+
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    ::GetVersionExA(&version);
+    m_strAgent += StrFormat(" OS:%lu.%lu.%lu", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber);
+
+    SYSTEM_INFO system = {};
+    ::GetNativeSystemInfo(&system);
+    if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
+        m_strAgent += "(x64)";
+    else if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL)
+        m_strAgent += "(x86)";
+    m_strAgent += StrFormat(" CPU:%lu.%X.%X.%X", system.dwProcessorType, system.wProcessorLevel,
+                            HIBYTE(system.wProcessorRevision), LOBYTE(system.wProcessorRevision));
+}

@@ -1,5 +1,35 @@
+#include <cstdio>
+
+#include "Format.h"
+#include "Handle.h"
+#include "UrlText.h"
 #include "ZynUpdateDlg.h"
 
-BOOL CZynUpdateDlg::DispInfo(BOOL) {
-    return FALSE;  // not built yet
+BOOL CZynUpdateDlg::DispInfo(BOOL bRestore) {
+    const char caption[] = "CZynUpdateDlg::DispInfo";
+    std::string text;
+    if (!bRestore) {
+        text = "更新内容は以下の通りです\r\n\r\n";
+        char contents[kUrlTextBufferBytes];
+        if (!ReadUrlFile(m_strVerUrl, contents, kUrlTextLimit, FALSE)) {
+            MessageBox(StrFormat("更新内容URL[%s]を開けませんでした\n", m_strVerUrl.c_str()), caption, MB_OK);
+            return FALSE;
+        }
+        text += contents;
+    } else {
+        std::string log;
+        GetRollbackLogName(m_nLogCount, log);
+        text = StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]の内容は以下の通りです\r\n\r\n", log.c_str());
+        CStdioFile file(std::fopen(log.c_str(), "rb"));
+        if (!file) {
+            MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]を開けませんでした\n", log.c_str()), caption, MB_OK);
+            return FALSE;
+        }
+        char piece[4096];
+        size_t got;
+        while ((got = std::fread(piece, 1, sizeof(piece), file.get())) > 0)
+            text.append(piece, got);
+    }
+    m_edtInfo.SetWindowText(text);
+    return TRUE;
 }

@@ -1,5 +1,49 @@
+#include <cstdlib>
+#include <cstring>
+
+#include "Format.h"
+#include "Handle.h"
 #include "ZynUpdateDlg.h"
 
-BOOL CZynUpdateDlg::ReadUrlFile(const std::string&, char*, DWORD, BOOL) {
-    return FALSE;  // not built yet
+// buffer holds at least size + 1 bytes: the text read is always zero-terminated.
+BOOL CZynUpdateDlg::ReadUrlFile(const std::string& url, char* buffer, DWORD size, BOOL bQuiet) {
+    const char caption[] = "CZynUpdateDlg::ReadUrlFile";
+    CInternetHandle internet(::InternetOpenA(m_strAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!internet) {
+        MessageBox("InternetOpenに失敗しました", caption, MB_OK);
+        return FALSE;
+    }
+    CInternetHandle file(::InternetOpenUrlA(internet.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+    if (!file) {
+        if (!bQuiet)
+            MessageBox(StrFormat("指定URL[%s]を開けませんでした", url.c_str()), caption, MB_OK);
+        return FALSE;
+    }
+    char status[1024] = "";
+    DWORD statusBytes = sizeof(status);
+    if (!::HttpQueryInfoA(file.get(), HTTP_QUERY_STATUS_CODE, status, &statusBytes, nullptr)) {
+        if (!bQuiet)
+            MessageBox("ｽﾃｰﾀｽを取得できませんでした", caption, MB_OK);
+        return FALSE;
+    }
+    // Any answer but 200 means the file is not there; the callers word that.
+    if (std::atoi(status) != 200)
+        return FALSE;
+
+    // One read may deliver less than the body; read on until the buffer is full or the body ends.
+    std::memset(buffer, 0, size);
+    DWORD total = 0;
+    while (total < size) {
+        DWORD got = 0;
+        if (!::InternetReadFile(file.get(), buffer + total, size - total, &got)) {
+            if (!bQuiet)
+                MessageBox("ファイルを読み込み出来ませんでした", caption, MB_OK);
+            return FALSE;
+        }
+        if (got == 0)
+            break;
+        total += got;
+    }
+    buffer[total] = '\0';
+    return TRUE;
 }

@@ -1,0 +1,20 @@
+#pragma once
+// The Ver file: its name carries the installed version ("Ver3.5", "Ver3.5a"), its
+// text the revision (the number between the last "No." and the next ")").
+#include <string>
+
+// The version text of a Ver file name: everything after "Ver", in lower case.
+std::string VerFileVersionText(const std::string& fileName);
+
+// Orders versions: the version with four decimal places as an integer, plus the
+// position of a trailing letter (a = 1 .. z = 26). "3.5" is 35000, "3.5a" 35001.
+int VersionKey(const std::string& versionText);
+
+// The version times 100, as update file names carry it: key 35001 gives 350.
+inline int VersionCode(int versionKey) { return versionKey / 100; }
+
+// The revision of a Ver file's text; 0 without a "No." or without a ")" after the last one.
+int ParseRevision(const char* text);
+
+// Backup copies of Ver files (".bak", ".BAK2", ".org") are never Ver files.
+bool IsBackupExtension(const std::string& ext);

@@ -1,0 +1,405 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "../server/UpdateServer.h"
+#include "DownloadPlan.h"
+#include "RixPath.h"
+#include "RixUrl.h"
+#include "TestSupport.h"
+#include "UrlText.h"
+#include "ZynUpdateApp.h"
+#include "ZynUpdateDlg.h"
+#include "resource.h"
+
+namespace {
+// Bytes that show where they came from: a shifted or cut copy never matches.
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
+    return bytes;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    CFindDataList found;
+    RixFindFiles(folder, "*", found, FALSE);
+    std::vector<std::string> names;
+    for (const WIN32_FIND_DATAA& record : found)
+        names.push_back(record.cFileName);
+    return names;
+}
+
+// Watches the progress bars of this thread: every position set, the caption of the
+// bar's dialog, and on request a click on its Cancel button once a position is reached.
+class CProgressWatch {
+public:
+    CProgressWatch() : m_hook(::SetWindowsHookExA(WH_CALLWNDPROC, Hook, nullptr, ::GetCurrentThreadId())) {
+        s_watch = this;
+    }
+    ~CProgressWatch() {
+        ::UnhookWindowsHookEx(m_hook);
+        s_watch = nullptr;
+    }
+    CProgressWatch(const CProgressWatch&) = delete;
+    CProgressWatch& operator=(const CProgressWatch&) = delete;
+
+    std::vector<int> positions;
+    std::string caption;
+    int cancelAt = -1;
+    std::string watchedFolder;
+    std::vector<std::string> filesAtCancel;
+    size_t bytesAtCancel = 0;
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && s_watch && message->message == PBM_SETPOS)
+            s_watch->Seen(::GetParent(message->hwnd), static_cast<int>(message->wParam));
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    void Seen(HWND dialog, int position) {
+        positions.push_back(position);
+        char text[256] = "";
+        ::GetWindowTextA(dialog, text, sizeof(text));
+        caption = text;
+        if (cancelAt >= 0 && position >= cancelAt) {
+            cancelAt = -1;
+            CFindDataList found;
+            RixFindFiles(watchedFolder, "*", found, FALSE);
+            for (const WIN32_FIND_DATAA& record : found) {
+                filesAtCancel.push_back(record.cFileName);
+                bytesAtCancel += record.nFileSizeLow;
+            }
+            ::PostMessageA(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+        }
+    }
+
+    HHOOK m_hook;
+    static CProgressWatch* s_watch;
+};
+CProgressWatch* CProgressWatch::s_watch = nullptr;
+
+class Transfer : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(TestServer().port, 0) << "the update server is not running: run this through ctest";
+        m_server = ScratchFolder("transfer_srv");
+        m_temp = ScratchFolder("transfer_tmp");
+        m_dlg.MakeAgentString();
+        m_dlg.m_strUpdateUrl = ServerUrl("unit/transfer_srv/UPD350.EXE");
+        m_dlg.m_strUpdateFile = m_temp + "UPD350_12.EXE";
+    }
+
+    std::string Url(const std::string& name) { return ServerUrl("unit/transfer_srv/" + name); }
+
+    // Reads url with the buffer every caller uses, filled with 'x' beforehand.
+    BOOL Read(const std::string& url, std::string& text, BOOL bQuiet = FALSE) {
+        m_buffer.assign(kUrlTextBufferBytes, 'x');
+        BOOL ok = m_dlg.ReadUrlFile(url, m_buffer.data(), kUrlTextLimit, bQuiet);
+        text.assign(m_buffer.data());
+        return ok;
+    }
+
+    std::string m_server;
+    std::string m_temp;
+    std::vector<char> m_buffer;
+    CZynUpdateDlg m_dlg{IDD_ZYNUPDATE_DIALOG, nullptr};
+    CMessageBoxRecorder m_boxes;
+};
+
+const char kDownloadCaption[] = "CZynUpdateDlg::Download";
+}  // namespace
+
+TEST(UrlParts, HostAloneAndPathAlone) {
+    std::string url = "http://user:pw@example.test:8080/dir/UPD350.EXE?x=1#top";
+    ASSERT_TRUE(RixSetUrlParts(url, "", nullptr, "", "", "", ""));
+    EXPECT_EQ(url, "example.test");
+    url = "http://user:pw@example.test:8080/dir/UPD350.EXE?x=1#top";
+    ASSERT_TRUE(RixSetUrlParts(url, "", "", "", "", nullptr, ""));
+    EXPECT_EQ(url, "/dir/UPD350.EXE");
+    url = "http://example.test:8080/dir/a.txt?x=1";
+    ASSERT_TRUE(RixSetUrlParts(url, nullptr, "other.test", nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(url, "http://other.test/dir/a.txt?x=1");  // the port is never written back
+    url = "http://example.test/dir/a.txt";
+    ASSERT_TRUE(RixSetUrlParts(url, "", "", "", "", "b.txt", ""));
+    EXPECT_EQ(url, "/b.txt");
+    url = "not a url";
+    EXPECT_FALSE(RixSetUrlParts(url, "", nullptr, "", "", "", ""));
+    EXPECT_EQ(url, "not a url");
+}
+
+TEST(UrlParts, ServerPortIsTheUrlsOrTheSchemesDefault) {
+    INTERNET_PORT port = 0;
+    BOOL bSecure = TRUE;
+    ASSERT_TRUE(RixGetUrlServer("http://example.test/a.EXE", port, bSecure));
+    EXPECT_EQ(port, 80);
+    EXPECT_FALSE(bSecure);
+    ASSERT_TRUE(RixGetUrlServer("http://example.test:8080/a.EXE", port, bSecure));
+    EXPECT_EQ(port, 8080);
+    ASSERT_TRUE(RixGetUrlServer("https://example.test/a.EXE", port, bSecure));
+    EXPECT_EQ(port, 443);
+    EXPECT_TRUE(bSecure);
+    ASSERT_TRUE(RixGetUrlServer("HTTPS://example.test:8443/a.EXE", port, bSecure));
+    EXPECT_EQ(port, 8443);
+    EXPECT_TRUE(bSecure);
+    EXPECT_FALSE(RixGetUrlServer("not a url", port, bSecure));
+    EXPECT_EQ(port, 80);
+    EXPECT_FALSE(bSecure);
+}
+
+TEST(DownloadPlan, BlocksOfOneKibAndTheirPositions) {
+    EXPECT_EQ(DownloadBlockCount(2500), 3u);
+    EXPECT_EQ(DownloadBlockSize(2500, 0), 1024u);
+    EXPECT_EQ(DownloadBlockSize(2500, 1), 1024u);
+    EXPECT_EQ(DownloadBlockSize(2500, 2), 452u);
+    EXPECT_EQ(DownloadPosition(0, 3), 0);
+    EXPECT_EQ(DownloadPosition(1, 3), 33);
+    EXPECT_EQ(DownloadPosition(2, 3), 66);
+    EXPECT_EQ(DownloadBlockCount(1024), 1u);
+    EXPECT_EQ(DownloadBlockSize(1024, 0), 1024u);
+    EXPECT_EQ(DownloadBlockCount(1025), 2u);
+    EXPECT_EQ(DownloadBlockCount(0), 0u);
+    EXPECT_EQ(DownloadBlockCount(5000000000ull), 4882813u);  // beyond 4 GiB
+    EXPECT_EQ(DownloadPosition(4882812, 4882813), 99);
+}
+
+TEST_F(Transfer, ReadsTheWholeBodyZeroTerminated) {
+    std::string body = Pattern(100000);  // more than one read's worth
+    WriteBytes(m_server + "Ver3.5", body);
+    std::string text;
+    ASSERT_TRUE(Read(Url("Ver3.5"), text));
+    EXPECT_EQ(text, body);
+    WriteBytes(m_server + "Empty", "");
+    ASSERT_TRUE(Read(Url("Empty"), text));
+    EXPECT_EQ(text, "");
+    // A body without Content-Length and one behind a redirect arrive the same.
+    ASSERT_TRUE(Read(ServerUrl("-/nolength/unit/transfer_srv/Ver3.5"), text));
+    EXPECT_EQ(text, body);
+    ASSERT_TRUE(Read(ServerUrl("-/redirect/unit/transfer_srv/Ver3.5"), text));
+    EXPECT_EQ(text, body);
+    EXPECT_TRUE(m_boxes.Shown().empty());
+}
+
+TEST_F(Transfer, ALongBodyIsCutAtTheLimit) {
+    std::string body = Pattern(kUrlTextLimit + 5000);
+    WriteBytes(m_server + "Ver3.5", body);
+    std::string text;
+    ASSERT_TRUE(Read(Url("Ver3.5"), text));
+    EXPECT_EQ(text, body.substr(0, kUrlTextLimit));
+    EXPECT_EQ(m_buffer[kUrlTextLimit], '\0');
+    WriteBytes(m_server + "Ver3.6", Pattern(kUrlTextLimit));
+    ASSERT_TRUE(Read(Url("Ver3.6"), text));
+    EXPECT_EQ(text.size(), kUrlTextLimit);
+}
+
+TEST_F(Transfer, AnAnswerOtherThan200IsSilentlyNoFile) {
+    std::string text;
+    EXPECT_FALSE(Read(Url("Ver9.9"), text));
+    EXPECT_FALSE(Read(ServerUrl("-/status/500/x"), text));
+    EXPECT_FALSE(Read(ServerUrl("-/status/404/x"), text));
+    EXPECT_TRUE(m_boxes.Shown().empty());
+}
+
+TEST_F(Transfer, AnUnreachableServerIsReportedUnlessQuiet) {
+    std::string url = StrFormat("http://127.0.0.1:%d/Ver3.5", TestServer().closedPort);
+    std::string text;
+    EXPECT_FALSE(Read(url, text, TRUE));
+    EXPECT_TRUE(m_boxes.Shown().empty());
+    EXPECT_FALSE(Read(url, text, FALSE));
+    ASSERT_EQ(m_boxes.Texts(), std::vector<std::string>{"指定URL[" + url + "]を開けませんでした"});
+    EXPECT_EQ(m_boxes.Shown()[0].caption, "CZynUpdateDlg::ReadUrlFile");
+    EXPECT_EQ(m_boxes.Shown()[0].type, static_cast<UINT>(MB_OK));
+}
+
+TEST_F(Transfer, TheAgentIsTheClientIdentity) {
+    std::string text;
+    ASSERT_TRUE(Read(ServerUrl("-/agent"), text));
+    EXPECT_EQ(text, m_dlg.m_strAgent);
+    EXPECT_EQ(text.rfind("ZynUpdate MODE:0 OS:", 0), 0u);
+}
+
+TEST_F(Transfer, DownloadWritesEveryBlockAndShowsItsShare) {
+    std::string body = Pattern(2500);
+    WriteBytes(m_server + "UPD350.EXE", body);
+    CProgressWatch watch;
+    ASSERT_TRUE(m_dlg.Download());
+    EXPECT_TRUE(m_boxes.Shown().empty());
+    EXPECT_EQ(ReadBytes(m_dlg.m_strUpdateFile), body);
+    EXPECT_EQ(FilesIn(m_temp), std::vector<std::string>{m_dlg.m_strUpdateFile});
+    // The first 0 is the bar's start as the window opens; then one position per block.
+    EXPECT_EQ(watch.positions, (std::vector<int>{0, 0, 33, 66}));
+    EXPECT_EQ(watch.caption, "ﾀﾞｳﾝﾛｰﾄﾞ中");
+}
+
+TEST_F(Transfer, DownloadReplacesAnOlderFileAndFollowsRedirects) {
+    WriteBytes(m_dlg.m_strUpdateFile, "an older download");
+    std::string body = Pattern(3 * 1024);
+    WriteBytes(m_server + "UPD360.EXE", body);
+    m_dlg.m_strUpdateUrl = ServerUrl("-/redirect/unit/transfer_srv/UPD360.EXE");
+    ASSERT_TRUE(m_dlg.Download());
+    EXPECT_EQ(ReadBytes(m_dlg.m_strUpdateFile), body);
+
+    WriteBytes(m_server + "UPD350.EXE", "");
+    m_dlg.m_strUpdateUrl = Url("UPD350.EXE");
+    ASSERT_TRUE(m_dlg.Download());
+    EXPECT_TRUE(Exists(m_dlg.m_strUpdateFile));
+    EXPECT_EQ(ReadBytes(m_dlg.m_strUpdateFile), "");
+    EXPECT_TRUE(m_boxes.Shown().empty());
+}
+
+TEST_F(Transfer, AnswersWithoutAFileCreateNone) {
+    m_dlg.m_strUpdateUrl = Url("UPD350.EXE");  // not published: 404
+    EXPECT_FALSE(m_dlg.Download());
+    m_dlg.m_strUpdateUrl = ServerUrl("-/status/500/dir/UPD350.EXE?ignored=1");
+    EXPECT_FALSE(m_dlg.Download());
+    WriteBytes(m_server + "UPD350.EXE", Pattern(2000));
+    m_dlg.m_strUpdateUrl = ServerUrl("-/nolength/unit/transfer_srv/UPD350.EXE");
+    EXPECT_FALSE(m_dlg.Download());
+    EXPECT_EQ(m_boxes.Texts(),
+              (std::vector<std::string>{"更新ﾌｧｲﾙ[/unit/transfer_srv/UPD350.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=404)",
+                                        "更新ﾌｧｲﾙ[/-/status/500/dir/UPD350.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=500)",
+                                        "更新ﾌｧｲﾙの長さを取得できませんでした"}));
+    for (const CShownBox& box : m_boxes.Shown()) {
+        EXPECT_EQ(box.caption, kDownloadCaption);
+        EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+    }
+    EXPECT_TRUE(FilesIn(m_temp).empty());
+}
+
+TEST_F(Transfer, ABodyShorterThanAnnouncedIsAFailedDownload) {
+    WriteBytes(m_dlg.m_strUpdateFile, "an older download");
+    WriteBytes(m_server + "UPD350.EXE", Pattern(10000));
+    m_dlg.m_strUpdateUrl = ServerUrl("-/short/unit/transfer_srv/UPD350.EXE");
+    EXPECT_FALSE(m_dlg.Download());
+    EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{"更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました"});
+    EXPECT_EQ(m_boxes.Shown()[0].caption, kDownloadCaption);
+    EXPECT_TRUE(FilesIn(m_temp).empty());
+}
+
+TEST_F(Transfer, CancelStopsMidwayAndLeavesNoFile) {
+    WriteBytes(m_server + "UPD350.EXE", Pattern(1024 * 1024));  // about 20 s when sent slowly
+    m_dlg.m_strUpdateUrl = ServerUrl("-/slow/unit/transfer_srv/UPD350.EXE");
+    CProgressWatch watch;
+    watch.watchedFolder = m_temp;
+    watch.cancelAt = 2;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(m_dlg.Download());
+    // Wine without a window manager takes up to 2 s to take a shown window down.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+    EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{"更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました"});
+    // Midway the bytes so far lay under another name than the final one.
+    ASSERT_EQ(watch.filesAtCancel.size(), 1u);
+    EXPECT_NE(watch.filesAtCancel[0], m_dlg.m_strUpdateFile);
+    EXPECT_GE(watch.bytesAtCancel, 4u * 1024);
+    EXPECT_TRUE(FilesIn(m_temp).empty());
+}
+
+TEST_F(Transfer, DownloadGoesToTheUrlsPortAndSpeaksTlsForHttps) {
+    std::string probe = StrFormat("127.0.0.1:%d/UPD350.EXE", TestServer().probePort);
+    std::string seen;
+    m_dlg.m_strUpdateUrl = "http://" + probe;
+    EXPECT_FALSE(m_dlg.Download());
+    ASSERT_TRUE(Read(ServerUrl("-/probe"), seen));
+    EXPECT_EQ(seen.substr(seen.rfind(' ') + 1), "http");
+    m_dlg.m_strUpdateUrl = "https://" + probe;
+    EXPECT_FALSE(m_dlg.Download());
+    ASSERT_TRUE(Read(ServerUrl("-/probe"), seen));
+    EXPECT_EQ(seen.substr(seen.rfind(' ') + 1), "tls");
+    EXPECT_TRUE(FilesIn(m_temp).empty());
+}
+
+TEST_F(Transfer, UnreachableServerAndUnwritableFileAreReported) {
+    m_dlg.m_strUpdateUrl = StrFormat("http://127.0.0.1:%d/UPD350.EXE", TestServer().closedPort);
+    EXPECT_FALSE(m_dlg.Download());
+    WriteBytes(m_server + "UPD350.EXE", Pattern(100));
+    m_dlg.m_strUpdateUrl = Url("UPD350.EXE");
+    m_dlg.m_strUpdateFile = m_temp + "missing\\UPD350_12.EXE";
+    EXPECT_FALSE(m_dlg.Download());
+    EXPECT_EQ(m_boxes.Texts(), (std::vector<std::string>{"作成したHTTP要求の発行ができませんでした",
+                                                          "更新ﾌｧｲﾙの作成に失敗しました"}));
+    EXPECT_TRUE(FilesIn(m_temp).empty());
+}
+
+namespace {
+// The information pane: a real multi-line edit control bound to the dialog member.
+class InfoPane : public Transfer {
+protected:
+    void SetUp() override {
+        Transfer::SetUp();
+        // No word wrap: Wine wraps a long line in quadratic time, and the text is what counts here.
+        m_pane = ::CreateWindowA("EDIT", "old text", WS_POPUP | ES_MULTILINE | ES_AUTOHSCROLL | ES_READONLY, 0, 0, 100,
+                                 100, nullptr, nullptr, nullptr, nullptr);
+        m_dlg.m_edtInfo.Attach(m_pane);
+    }
+    void TearDown() override {
+        m_dlg.m_edtInfo.Detach();
+        ::DestroyWindow(m_pane);
+        for (const std::string& log : m_logs)
+            ::DeleteFileA(log.c_str());
+    }
+
+    std::string Pane() const { return m_dlg.m_edtInfo.GetWindowText(); }
+
+    std::string WriteLog(int n, const std::string& text) {
+        std::string log;
+        m_dlg.GetRollbackLogName(n, log);
+        WriteBytes(log, text);
+        m_logs.push_back(log);
+        return log;
+    }
+
+    HWND m_pane = nullptr;
+    std::vector<std::string> m_logs;
+};
+}  // namespace
+
+TEST_F(InfoPane, ShowsTheServersVerText) {
+    const std::string contents = "ravaZAZ Ver3.5 更新内容 (No.12)\r\n・鋼材データ追加\r\n";
+    WriteBytes(m_server + "Ver3.5", contents);
+    m_dlg.m_strVerUrl = Url("Ver3.5");
+    ASSERT_TRUE(m_dlg.DispInfo(FALSE));
+    EXPECT_EQ(Pane(), "更新内容は以下の通りです\r\n\r\n" + contents);
+    WriteBytes(m_server + "Ver3.5", std::string("before\0after", 12));
+    ASSERT_TRUE(m_dlg.DispInfo(FALSE));
+    EXPECT_EQ(Pane(), "更新内容は以下の通りです\r\n\r\nbefore");
+    WriteBytes(m_server + "Ver3.5", "");
+    ASSERT_TRUE(m_dlg.DispInfo(FALSE));
+    EXPECT_EQ(Pane(), "更新内容は以下の通りです\r\n\r\n");
+    EXPECT_TRUE(m_boxes.Shown().empty());
+}
+
+TEST_F(InfoPane, AFailedReadKeepsThePane) {
+    m_dlg.m_strVerUrl = Url("Ver3.5");  // 404: only the pane's own message
+    EXPECT_FALSE(m_dlg.DispInfo(FALSE));
+    std::string unreachable = StrFormat("http://127.0.0.1:%d/Ver3.5", TestServer().closedPort);
+    m_dlg.m_strVerUrl = unreachable;
+    EXPECT_FALSE(m_dlg.DispInfo(FALSE));
+    EXPECT_EQ(Pane(), "old text");
+    EXPECT_EQ(m_boxes.Texts(), (std::vector<std::string>{"更新内容URL[" + Url("Ver3.5") + "]を開けませんでした\n",
+                                                          "指定URL[" + unreachable + "]を開けませんでした",
+                                                          "更新内容URL[" + unreachable + "]を開けませんでした\n"}));
+    EXPECT_EQ(m_boxes.Shown()[0].caption, "CZynUpdateDlg::DispInfo");
+}
+
+TEST_F(InfoPane, ShowsTheNewestRollbackLogWhole) {
+    WriteLog(1, "D:\\CAD\\a.dll.BAK1\r\n");
+    std::string longLine;  // longer than one piece of the reader
+    while (longLine.size() < 140000)
+        longLine += "D:\\CAD\\data\\long name.BAK2 ";
+    std::string log = WriteLog(2, "D:\\CAD\\bin\\b.dll.BAK2\r\n" + longLine + "\r\n");
+    m_dlg.m_nLogCount = 2;
+    ASSERT_TRUE(m_dlg.DispInfo(TRUE));
+    EXPECT_EQ(Pane(), "復元ﾛｸﾞﾌｧｲﾙ[" + log + "]の内容は以下の通りです\r\n\r\nD:\\CAD\\bin\\b.dll.BAK2\r\n" + longLine +
+                          "\r\n");
+
+    ::DeleteFileA(log.c_str());
+    m_dlg.m_edtInfo.SetWindowText("old text");
+    EXPECT_FALSE(m_dlg.DispInfo(TRUE));
+    EXPECT_EQ(Pane(), "old text");
+    EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{"復元ﾛｸﾞﾌｧｲﾙ[" + log + "]を開けませんでした\n"});
+    EXPECT_EQ(m_boxes.Shown()[0].caption, "CZynUpdateDlg::DispInfo");
+}
