@@ -25,6 +25,8 @@ wineserver -p >/dev/null 2>&1 &
 wine cmd /c exit >/dev/null 2>&1 || true
 [ -n "$first_use" ] && wineserver -w
 ln -sfn "$ZYN_DRIVE_D" "$WINEPREFIX/dosdevices/d:"
+# Without a window manager, every managed window that goes waits two seconds for one.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 wineserver -p >/dev/null 2>&1 || true
 
 zyn_wine_stop() {
