@@ -28,7 +28,20 @@ def update_members():
         ("CAD/sub/deeper/zero.txt", b"", zipfile.ZIP_DEFLATED),
         ("CAD/表示/表.txt", "表示テスト\r\n".encode("cp932"), zipfile.ZIP_STORED),
         ("CAD/stored.bin", bytes(range(256)) * 300, zipfile.ZIP_STORED),
+        (SJIS_PLACEHOLDER, "ソフト\r\n".encode("cp932") * 50, zipfile.ZIP_DEFLATED),
     ]
+
+
+# Japanese zip tools store names in code page 932 without the UTF-8 flag; Python's
+# writer cannot, so a placeholder of the same length is patched afterwards. Both
+# characters' second byte is the backslash byte.
+SJIS_NAME = "CAD/ソフト/表.dll"
+SJIS_PLACEHOLDER = "CAD/ABCDEF/XY.dll"
+assert len(SJIS_NAME.encode("cp932")) == len(SJIS_PLACEHOLDER)
+
+
+def with_sjis_name(data):
+    return data.replace(SJIS_PLACEHOLDER.encode("ascii"), SJIS_NAME.encode("cp932"))
 
 
 def zip_bytes(members, folders=()):
@@ -38,7 +51,7 @@ def zip_bytes(members, folders=()):
             archive.writestr(zipfile.ZipInfo(folder), b"")
         for name, data, method in members:
             archive.writestr(zipfile.ZipInfo(name, (2024, 5, 17, 10, 30, 0)), data, compress_type=method)
-    return buffer.getvalue()
+    return with_sjis_name(buffer.getvalue())
 
 
 def stub():
@@ -57,7 +70,7 @@ def adjusted_sfx(members, folders):
             archive.writestr(zipfile.ZipInfo(folder), b"")
         for name, data, method in members:
             archive.writestr(zipfile.ZipInfo(name, (2024, 5, 17, 10, 30, 0)), data, compress_type=method)
-    return buffer.getvalue()
+    return with_sjis_name(buffer.getvalue())
 
 
 def corrupt(data, name, offset_in_data):
@@ -83,6 +96,7 @@ def main():
     update = zip_bytes(members, folders)
     write("update.zip", update)
     for name, data, _ in members:
+        name = SJIS_NAME if name == SJIS_PLACEHOLDER else name
         path = os.path.join(out, "expected", *name.split("/"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:

@@ -32,12 +32,20 @@ std::wstring FullPath(const std::wstring& path) {
 }
 }  // namespace
 
+std::string MemberDisplayName(const CZipMember& member) {
+    std::wstring name;
+    std::string display;
+    if (member.IsUtf8() && DecodeName(member, name) && WideToAnsi(name, display))
+        return display;
+    return member.name;
+}
+
 bool AnsiToWide(const std::string& text, std::wstring& out) {
     out.clear();
     if (text.empty())
         return true;
-    int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
+    int length =
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (length <= 0)
         return false;
     out.resize(length);
@@ -104,6 +112,10 @@ bool ResolveMemberPath(const CZipMember& member, const std::wstring& root, bool 
     }
     if (!keepFolders && components.size() > 1)
         components.erase(components.begin(), components.end() - 1);
+    if (components.empty() && out.isFolder) {  // "./": the target folder itself
+        out.path = root;
+        return WideToAnsi(root, out.ansiPath);
+    }
     if (components.empty()) {
         reason = "the stored name is empty";
         return false;

@@ -17,6 +17,9 @@ struct CMemberPath {
 bool ResolveMemberPath(const CZipMember& member, const std::wstring& root, bool keepFolders, CMemberPath& out,
                        std::string& reason);
 
+// The stored name in the ANSI code page for messages (as stored when it has no equivalent).
+std::string MemberDisplayName(const CZipMember& member);
+
 // Converts between the ANSI code page and UTF-16; false when a character has no equivalent.
 bool AnsiToWide(const std::string& text, std::wstring& out);
 bool WideToAnsi(const std::wstring& text, std::string& out);

@@ -16,8 +16,8 @@ DWORD Read32(const BYTE* p) { return Read16(p) | static_cast<DWORD>(Read16(p + 2
 }  // namespace
 
 int CZipDirectory::Open(const char* path, std::string& reason) {
-    m_file.reset(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                               nullptr));
+    m_file.reset(
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
     if (!m_file || !::GetFileSizeEx(m_file.get(), &size)) {
         reason = "cannot find or open the archive";

@@ -107,9 +107,13 @@ void CExtraction::Print(const std::string& text) {
 }
 
 int CExtraction::Run(int includeCount, char** includes, int excludeCount, char** excludes) {
-    if (!m_dcl.lpszZipFN || !*m_dcl.lpszZipFN || m_dcl.ncflag || m_dcl.ntflag || m_dcl.nvflag || m_dcl.nfflag ||
-        m_dcl.ExtractOnlyNewer || m_dcl.naflag || m_dcl.SpaceToUnderscore || m_dcl.nZIflag) {
+    if (m_dcl.ncflag || m_dcl.ntflag || m_dcl.nvflag || m_dcl.nfflag || m_dcl.ExtractOnlyNewer || m_dcl.naflag ||
+        m_dcl.SpaceToUnderscore || m_dcl.nZIflag) {
         Report(PK_PARAM, "error: this unzip32.dll extracts archives only; the options asked for are not supported");
+        return m_result;
+    }
+    if (!m_dcl.lpszZipFN || !*m_dcl.lpszZipFN) {
+        Report(PK_PARAM, "error: no archive given");
         return m_result;
     }
     std::string reason;
@@ -126,24 +130,27 @@ int CExtraction::Run(int includeCount, char** includes, int excludeCount, char**
         Report(PK_PARAM, "error: " + reason);
         return m_result;
     }
-    if (m_archive.ExtraLeadingBytes() > 0)
-        Report(PK_WARN, std::string("warning [") + m_dcl.lpszZipFN + "]:  " +
-                            std::to_string(m_archive.ExtraLeadingBytes()) +
+    if (m_archive.ExtraLeadingBytes() > 0) {
+        std::string count = std::to_string(m_archive.ExtraLeadingBytes());
+        Report(PK_WARN, std::string("warning [") + m_dcl.lpszZipFN + "]:  " + count +
                             " extra bytes at beginning or within zipfile (attempting to process anyway)");
+    }
     if (m_dcl.nzflag && !m_archive.Comment().empty())
         Info(m_archive.Comment());
 
     const std::vector<CZipMember>& members = m_archive.Members();
     if (m_functions) {
+        unsigned long long size = 0, compressedSize = 0;
+        for (const CZipMember& member : members) {
+            size += member.size;
+            compressedSize += member.compressedSize;
+        }
         m_functions->NumMembers = static_cast<unsigned long>(members.size());
         m_functions->cchComment = static_cast<WORD>(m_archive.Comment().size());
-        for (const CZipMember& member : members) {
-            m_functions->TotalSize += member.size;
-            m_functions->TotalSizeComp += member.compressedSize;
-        }
-        if (m_functions->TotalSize > 0 && m_functions->TotalSizeComp <= m_functions->TotalSize)
-            m_functions->CompFactor = static_cast<unsigned long>(
-                100 - static_cast<unsigned long long>(m_functions->TotalSizeComp) * 100 / m_functions->TotalSize);
+        m_functions->TotalSize = static_cast<unsigned long>(size);
+        m_functions->TotalSizeComp = static_cast<unsigned long>(compressedSize);
+        m_functions->CompFactor =
+            size > 0 && compressedSize <= size ? static_cast<unsigned long>(100 - compressedSize * 100 / size) : 0;
     }
     if (members.empty()) {
         Report(PK_WARN, std::string("warning [") + m_dcl.lpszZipFN + "]:  zipfile is empty");
@@ -153,9 +160,10 @@ int CExtraction::Run(int includeCount, char** includes, int excludeCount, char**
     bool ignoreCase = m_dcl.C_flag != 0;
     int selected = 0;
     for (const CZipMember& member : members) {
-        if (includeCount > 0 && !MatchesAny(includeCount, includes, member.name, ignoreCase))
+        std::string name = MemberDisplayName(member);
+        if (includeCount > 0 && !MatchesAny(includeCount, includes, name, ignoreCase))
             continue;
-        if (MatchesAny(excludeCount, excludes, member.name, ignoreCase))
+        if (MatchesAny(excludeCount, excludes, name, ignoreCase))
             continue;
         ++selected;
         ExtractMember(member);
@@ -170,8 +178,12 @@ int CExtraction::Run(int includeCount, char** includes, int excludeCount, char**
 bool CExtraction::OpenTarget(std::string& reason) {
     std::string target = m_dcl.lpszExtractDir && *m_dcl.lpszExtractDir ? m_dcl.lpszExtractDir : ".";
     std::wstring wide;
-    if (target.size() >= MAX_PATH || !AnsiToWide(target, wide)) {
+    if (target.size() >= MAX_PATH) {
         reason = "target folder path of 260 bytes or more";
+        return false;
+    }
+    if (!AnsiToWide(target, wide)) {
+        reason = "invalid target folder " + target;
         return false;
     }
     DWORD length = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
@@ -191,10 +203,11 @@ bool CExtraction::OpenTarget(std::string& reason) {
 }
 
 void CExtraction::ExtractMember(const CZipMember& member) {
+    std::string name = MemberDisplayName(member);
     CMemberPath target;
     std::string reason;
     if (!ResolveMemberPath(member, m_root, m_dcl.ndflag != 0, target, reason)) {
-        Report(PK_ERR, "error: refused " + member.name + ": " + reason);
+        Report(PK_ERR, "error: refused " + name + ": " + reason);
         return;
     }
     if (target.isFolder) {
@@ -203,16 +216,16 @@ void CExtraction::ExtractMember(const CZipMember& member) {
         return;
     }
     if (member.IsEncrypted()) {
-        Report(PK_ERR, "skipping: " + member.name + "  encrypted members are not supported");
+        Report(PK_ERR, "skipping: " + name + "  encrypted members are not supported");
         return;
     }
     if (member.method != kStored && member.method != kDeflated) {
-        Report(PK_ERR, "skipping: " + member.name + "  unsupported compression method " + std::to_string(member.method));
+        Report(PK_ERR, "skipping: " + name + "  unsupported compression method " + std::to_string(member.method));
         return;
     }
     const BYTE* data = m_archive.MemberData(member);
     if (!data) {
-        Report(PK_BADERR, "error: " + member.name + ": member data lies outside the archive (damaged or truncated)");
+        Report(PK_BADERR, "error: " + name + ": member data lies outside the archive (damaged or truncated)");
         return;
     }
     if (!m_dcl.noflag && ::GetFileAttributesW(target.path.c_str()) != INVALID_FILE_ATTRIBUTES) {

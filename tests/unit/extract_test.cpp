@@ -52,7 +52,8 @@ class ExtractTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(::SetDllDirectoryA(BuildFolder().c_str()));
-        std::string folder = ScratchFolder("extract_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::string folder =
+            ScratchFolder("extract_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         m_dlg.m_strWorkDir = folder + "ZynUpdate\\";
         ASSERT_TRUE(RixMakeFolder(m_dlg.m_strWorkDir + "old"));
         ASSERT_TRUE(WriteBytes(m_dlg.m_strWorkDir + "old\\stale.dll", "from the last update"));
@@ -72,8 +73,9 @@ TEST_F(ExtractTest, ListsTheExtractedFilesAndShowsEachNameWhileExtracting) {
 
     EXPECT_TRUE(m_boxes.Shown().empty());
     std::vector<std::string> expected;
-    for (const char* file : {"CAD\\Ver3.5", "CAD\\ZynCad.exe", "CAD\\sub\\a.dll", "CAD\\sub\\deeper\\b.txt",
-                             "CAD\\sub\\deeper\\zero.txt", "CAD\\表示\\表.txt", "CAD\\stored.bin"})
+    for (const char* file :
+         {"CAD\\Ver3.5", "CAD\\ZynCad.exe", "CAD\\sub\\a.dll", "CAD\\sub\\deeper\\b.txt", "CAD\\sub\\deeper\\zero.txt",
+          "CAD\\表示\\表.txt", "CAD\\stored.bin", "CAD\\ソフト\\表.dll"})
         expected.push_back(m_dlg.m_strWorkDir + file);
     std::vector<std::string> listed = m_dlg.m_files;
     std::sort(listed.begin(), listed.end());
@@ -82,10 +84,11 @@ TEST_F(ExtractTest, ListsTheExtractedFilesAndShowsEachNameWhileExtracting) {
     EXPECT_TRUE(Exists(m_dlg.m_strWorkDir + "CAD\\empty"));
 
     // The DLL's warning about the stub goes through the same callback.
-    std::string warning = "update_sfx_unadjusted.exe]:  24574 extra bytes at beginning or within zipfile "
-                          "(attempting to process anyway)";
+    std::string warning =
+        "update_sfx_unadjusted.exe]:  24574 extra bytes at beginning or within zipfile "
+        "(attempting to process anyway)";
     EXPECT_EQ(spy.messageLine, (std::vector<std::string>{warning, "Ver3.5", "ZynCad.exe", "a.dll", "b.txt", "zero.txt",
-                                                         "表.txt", "stored.bin"}));
+                                                         "表.txt", "stored.bin", "表.dll"}));
     EXPECT_NE(std::find(spy.others.begin(), spy.others.end(), "解凍中"), spy.others.end());
     EXPECT_EQ(g_pProgressDlg, nullptr);
 }

@@ -59,7 +59,8 @@ private:
 class InUseTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::string folder = ScratchFolder("inuse_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::string folder =
+            ScratchFolder("inuse_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         m_dlg.m_strWorkDir = folder + "work\\";
         m_dlg.m_strCadDir = folder + "cad\\";
         ASSERT_TRUE(RixMakeFolder(m_dlg.m_strCadDir + "sub"));
@@ -97,8 +98,8 @@ std::vector<UINT> CRetryAfterEnding::types;
 TEST_F(InUseTest, FilesThatAreFreeOrNewPassWithoutAMessage) {
     CMessageBoxRecorder boxes;
     EXPECT_EQ(m_dlg.CheckFilesInUse({}), 1);
-    std::vector<std::string> files = {Installed("free.dll"), Installed("sub\\free.exe"),
-                                      m_dlg.m_strWorkDir + "new.dll", m_dlg.m_strWorkDir + "sub\\new.txt"};
+    std::vector<std::string> files = {Installed("free.dll"), Installed("sub\\free.exe"), m_dlg.m_strWorkDir + "new.dll",
+                                      m_dlg.m_strWorkDir + "sub\\new.txt"};
     EXPECT_EQ(m_dlg.CheckFilesInUse(files), 1);
     EXPECT_TRUE(boxes.Shown().empty());
 }
@@ -135,8 +136,8 @@ TEST_F(InUseTest, NamesTheProgramsThatHaveABlockedDllLoaded) {
     CMessageBoxRecorder boxes;  // answers Cancel
     EXPECT_EQ(m_dlg.CheckFilesInUse(files), 0);
     ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_EQ(boxes.Shown()[0].text, kHeader + cad + "sub\\HELPER.DLL (使用先:" + ToolPath("loaddll") + ")\n" + cad +
-                                         "tool.exe\n");
+    EXPECT_EQ(boxes.Shown()[0].text,
+              kHeader + cad + "sub\\HELPER.DLL (使用先:" + ToolPath("loaddll") + ")\n" + cad + "tool.exe\n");
     EXPECT_EQ(boxes.Shown()[0].type, static_cast<UINT>(MB_RETRYCANCEL));
 }
 

@@ -10,9 +10,16 @@
 
 namespace {
 // The files of update.zip, relative to the target folder, in archive order.
+// "表示" has a UTF-8 name, "ソフト" one in code page 932.
 const std::vector<std::string> kUpdateFiles = {
-    "CAD\\Ver3.5",           "CAD\\ZynCad.exe",         "CAD\\sub\\a.dll", "CAD\\sub\\deeper\\b.txt",
-    "CAD\\sub\\deeper\\zero.txt", "CAD\\表示\\表.txt", "CAD\\stored.bin",
+    "CAD\\Ver3.5",
+    "CAD\\ZynCad.exe",
+    "CAD\\sub\\a.dll",
+    "CAD\\sub\\deeper\\b.txt",
+    "CAD\\sub\\deeper\\zero.txt",
+    "CAD\\表示\\表.txt",
+    "CAD\\stored.bin",
+    "CAD\\ソフト\\表.dll",
 };
 
 std::string Archive(const std::string& name) { return BuildFolder() + "archives\\" + name; }
@@ -216,7 +223,7 @@ TEST(UnzipDll, IncludeAndExcludeListsChooseTheMembers) {
     EXPECT_EQ(unzip(1, includes, 1, excludes, &dcl, &functions), PK_OK);
     EXPECT_EQ(CountFiles(target), 1);
     EXPECT_TRUE(Exists(target + "CAD\\sub\\a.dll"));
-    EXPECT_EQ(functions.NumMembers, 9u);
+    EXPECT_EQ(functions.NumMembers, 10u);
 
     char nothing[] = "nothing*";
     char* none[] = {nothing};
