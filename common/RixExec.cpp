@@ -78,7 +78,8 @@ std::string HtmlHelpControlPath() {
     char value[MAX_PATH + 1] = "";
     DWORD type = 0;
     DWORD size = MAX_PATH;
-    if (::RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+    if (::RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+            ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return fallback;
     value[size] = '\0';
@@ -242,6 +243,7 @@ void RixSetForegroundWindow(HWND hWnd) {
     ::SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, 0);
     ::SetForegroundWindow(hWnd);
     ::SetActiveWindow(hWnd);
-    ::SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<void*>(static_cast<UINT_PTR>(lockTimeout)), 0);
+    ::SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0,
+                            reinterpret_cast<void*>(static_cast<UINT_PTR>(lockTimeout)), 0);
     ::AttachThreadInput(windowThread, foregroundThread, FALSE);
 }

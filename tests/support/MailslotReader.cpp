@@ -1,7 +1,6 @@
 #include "MailslotReader.h"
 
-CMailslotReader::CMailslotReader()
-    : m_slot(::CreateMailslotA("\\\\.\\mailslot\\rix_console", 0, 0, nullptr)) {}
+CMailslotReader::CMailslotReader() : m_slot(::CreateMailslotA("\\\\.\\mailslot\\rix_console", 0, 0, nullptr)) {}
 
 std::vector<std::string> CMailslotReader::ReadAll() {
     std::vector<std::string> messages;

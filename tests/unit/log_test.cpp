@@ -79,7 +79,8 @@ TEST_F(RixPrintfTest, FileSinkAppendsCrLfLines) {
     EXPECT_EQ(RixPrintf(nullptr, -1, "SetRixPrintfLogFilePath"), 0);
     EXPECT_EQ(RixPrintf(nullptr, -1, "three\n"), 6);
     EXPECT_EQ(ReadBytes(path), "kept\r\none\r\ntwo [X(5)]\r\nrunon\r\n");
-    EXPECT_EQ(reader.ReadAll(), (Messages{Sent("one\n"), Sent("two [X(5)]\n"), Sent("run"), Sent("on\n"), Sent("three\n")}));
+    EXPECT_EQ(reader.ReadAll(),
+              (Messages{Sent("one\n"), Sent("two [X(5)]\n"), Sent("run"), Sent("on\n"), Sent("three\n")}));
 }
 
 TEST_F(RixPrintfTest, PathCommandIsTheExactKeywordAtTheStart) {
@@ -90,9 +91,11 @@ TEST_F(RixPrintfTest, PathCommandIsTheExactKeywordAtTheStart) {
 
     // The keyword may come from an argument: the formatted text is what counts.
     EXPECT_EQ(RixPrintf(nullptr, -1, "%s%s", "SetRixPrintfLogFilePath", path.c_str()), 0);
-    EXPECT_EQ(RixPrintf(nullptr, -1, "x SetRixPrintfLogFilePath%s", folder.c_str()), 25 + static_cast<int>(folder.size()));
+    EXPECT_EQ(RixPrintf(nullptr, -1, "x SetRixPrintfLogFilePath%s", folder.c_str()),
+              25 + static_cast<int>(folder.size()));
     EXPECT_EQ(RixPrintf(nullptr, -1, "SetRixPrintfLogFilePat"), 22);
-    EXPECT_EQ(RixPrintf(nullptr, -1, "setrixprintflogfilepath%sother.log", folder.c_str()), 32 + static_cast<int>(folder.size()));
+    EXPECT_EQ(RixPrintf(nullptr, -1, "setrixprintflogfilepath%sother.log", folder.c_str()),
+              32 + static_cast<int>(folder.size()));
     EXPECT_EQ(ReadBytes(path), "x SetRixPrintfLogFilePath" + folder + "SetRixPrintfLogFilePatsetrixprintflogfilepath" +
                                    folder + "other.log");
     EXPECT_FALSE(Exists(folder + "other.log"));
