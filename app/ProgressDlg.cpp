@@ -85,6 +85,10 @@ void CProgressDlg::PumpMessages() {
         return;
     MSG msg;
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // Enter would press the focused Cancel button; here it does nothing.
+        bool enter = (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_RETURN;
+        if (enter && m_hWnd && (msg.hwnd == m_hWnd || ::IsChild(m_hWnd, msg.hwnd)))
+            continue;
         if (!m_hWnd || !::IsDialogMessageA(m_hWnd, &msg)) {
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);

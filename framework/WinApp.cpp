@@ -14,7 +14,7 @@ CWinApp* AfxGetApp() { return g_app; }
 
 HINSTANCE AfxGetInstanceHandle() { return g_app ? g_app->m_hInstance : ::GetModuleHandleA(nullptr); }
 
-CWinApp::CWinApp() : m_hInstance(::GetModuleHandleA(nullptr)) {
+CWinApp::CWinApp() : m_hInstance(::GetModuleHandleA(nullptr)), m_pPrevious(g_app) {
     g_app = this;
     // Defaults as the framework sets them: the base name, and the path with ".chm".
     std::string path = ModulePath();
@@ -31,7 +31,7 @@ CWinApp::CWinApp() : m_hInstance(::GetModuleHandleA(nullptr)) {
 
 CWinApp::~CWinApp() {
     if (g_app == this)
-        g_app = nullptr;
+        g_app = m_pPrevious;
 }
 
 BOOL CWinApp::InitInstance() {

@@ -32,6 +32,7 @@ public:
 private:
     std::string m_appName;
     std::string m_helpFilePath;
+    CWinApp* m_pPrevious;  // a second object (in tests) hands the role back when it goes
     HCURSOR m_hcurRestore = nullptr;
     int m_nWaitCursorCount = 0;
 };

@@ -1,0 +1,113 @@
+"""Shows the main job on a sample installation: lays out D:\\CAD with an installed
+ravaZAZ 3.5 revision 1, publishes revision 2 on an update server on 127.0.0.1, and
+runs ZynUpdate.exe on it. With --interactive the user drives the dialog; otherwise
+the update is driven through the window helper and the result is printed."""
+import argparse
+import functools
+import http.server
+import os
+import sys
+import threading
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import updates  # noqa: E402
+import zyn  # noqa: E402
+
+INSTALLED = {
+    "CAD/Ver3.5": updates.ver_text("ravaZAZ", "3.5", 1),
+    "CAD/bin/zyncad.dll": b"zyncad engine, revision 1\r\n",
+    "CAD/bin/ZynCad.exe": b"ZynCad main program, revision 1\r\n",
+    "CAD/data/steel.csv": "形鋼,H-200x100\r\n".encode("cp932"),
+}
+UPDATE = {
+    "CAD/Ver3.5": updates.ver_text("ravaZAZ", "3.5", 2, ["・鋼材データ追加", "・図面出力の不具合修正"]),
+    "CAD/bin/zyncad.dll": b"zyncad engine, revision 2\r\n",
+    "CAD/bin/ZynCad.exe": b"ZynCad main program, revision 1\r\n",  # unchanged: no backup
+    "CAD/data/steel.csv": "形鋼,H-200x100\r\n形鋼,H-250x125\r\n".encode("cp932"),
+    "CAD/data/sections-new.csv": "新規断面\r\n".encode("cp932"),
+}
+
+
+def serve(folder):
+    handler = functools.partial(QuietHandler, directory=folder)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+def show_tree(title):
+    print(title)
+    root = zyn.linux_path("D:\\CAD")
+    for folder, dirs, files in sorted(os.walk(root)):
+        dirs.sort()
+        if folder.startswith(os.path.join(root, "Update")):
+            continue
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            with open(path, "rb") as f:
+                first = f.read().split(b"\r\n")[0].decode("cp932", "replace")
+            print("  D:\\%s  %s" % (os.path.relpath(path, zyn.DRIVE_D).replace("/", "\\"), first))
+
+
+def drive(exe):
+    shot = os.path.join(zyn.BUILD, "demo-dialog.png")
+    with zyn.Program(exe) as program:
+        dialog = program.wait_dialog()
+        program.click(dialog, 1000)  # 更新を確認
+        box = program.expect_box("への更新ﾌｧｲﾙがあります")
+        print("check:   ", box.text)
+        dialog = program.wait_dialog()
+        print("pane:    ", dialog.text_of(1002).replace("\r\n", " / "))
+        zyn.screenshot(shot)
+        program.click(dialog, 1005)  # 実行
+        print("question:", program.expect_box("合番", "Yes").text.replace("\n", " "))
+        print("result:  ", program.expect_box("更新に", timeout=120).text)
+        dialog = program.wait_dialog()
+        program.click(dialog, 1006)  # 終了
+        program.wait_exit()
+    return shot
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--interactive", action="store_true")
+    options = parser.parse_args()
+
+    zyn.clear_drive()
+    for name, content in INSTALLED.items():
+        zyn.write_file("D:\\" + name.replace("/", "\\"), content)
+    server_folder = os.path.join(zyn.BUILD, "demo-server")
+    updates.publish(server_folder, "3.5", 2, UPDATE, notes=["・鋼材データ追加", "・図面出力の不具合修正"])
+    server = serve(server_folder)
+    url = "http://127.0.0.1:%d/" % server.server_address[1]
+    exe = zyn.install_program(settings={"FixDirUrl": url, "FixFileName": "UPD"})
+    print("update server: %s (serving %s)" % (url, server_folder))
+    print("installation:  D:\\CAD = %s" % zyn.linux_path("D:\\CAD"))
+    show_tree("before the update:")
+
+    if options.interactive:
+        print("ZynUpdate.exe is open: choose 更新を確認, then 実行. Close it to finish.")
+        with zyn.Program(exe) as program:
+            program.wait_exit(timeout=24 * 3600)
+    else:
+        shot = drive(exe)
+        print("dialog screenshot: %s" % shot)
+    show_tree("after the update:")
+    logs = sorted(n for n in os.listdir(zyn.linux_path("D:\\CAD\\Update")) if ".LOG" in n.upper())
+    for log in logs:
+        print("generation %s lists:" % log)
+        with open(os.path.join(zyn.linux_path("D:\\CAD\\Update"), log), "rb") as f:
+            for line in f.read().decode("cp932").splitlines():
+                print("  " + line)
+    if not logs:
+        print("no generation was left behind")
+    server.shutdown()
+
+
+if __name__ == "__main__":
+    main()
