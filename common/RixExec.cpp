@@ -91,7 +91,7 @@ std::string HtmlHelpControlPath() {
 }
 
 // Loaded at first use and kept for the life of the program; a failure is not retried.
-HtmlHelpAProc HtmlHelpA() {
+HtmlHelpAProc LoadHtmlHelpA() {
     static CModuleHandle control;
     static HtmlHelpAProc proc = nullptr;
     static bool tried = false;
@@ -108,7 +108,7 @@ HtmlHelpAProc HtmlHelpA() {
 }
 
 void CloseHelpWindows() {
-    if (HtmlHelpAProc htmlHelp = HtmlHelpA())
+    if (HtmlHelpAProc htmlHelp = LoadHtmlHelpA())
         htmlHelp(nullptr, nullptr, kHhCloseAll, 0);
 }
 
