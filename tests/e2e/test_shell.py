@@ -10,7 +10,9 @@ BS_PUSHLIKE = 0x1000
 ES_MULTILINE, ES_READONLY, WS_VSCROLL, WS_BORDER = 0x4, 0x800, 0x200000, 0x800000
 WS_EX_CLIENTEDGE = 0x200
 
-SETTINGS = {"FixDirUrl": "http://127.0.0.1:9/zyn/", "FixFileName": "UPD"}
+# Mode 2 ("-7QV") reads its own prefixed keys.
+SETTINGS = {"FixDirUrl": "http://127.0.0.1:9/zyn/", "FixFileName": "UPD",
+            "7qvFixDirUrl": "http://127.0.0.1:9/zyn/", "7qvFixFileName": "UPD"}
 
 
 def lay_out_installation():
