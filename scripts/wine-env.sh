@@ -24,6 +24,9 @@ first_use=""; [ -d "$WINEPREFIX/dosdevices" ] || first_use=1
 wineserver -p >/dev/null 2>&1 &
 wine cmd /c exit >/dev/null 2>&1 || true
 [ -n "$first_use" ] && wineserver -w
+# No window manager runs here: windows left "managed" wait two seconds for a withdrawal
+# that never comes each time one is hidden or destroyed.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 ln -sfn "$ZYN_DRIVE_D" "$WINEPREFIX/dosdevices/d:"
 wineserver -p >/dev/null 2>&1 || true
 
