@@ -1,5 +1,68 @@
+#include <io.h>
+
+#include "Handle.h"
+#include "MessageBox.h"
+#include "ProgressDlg.h"
+#include "RixModuleUsers.h"
+#include "RixPath.h"
 #include "ZynUpdateDlg.h"
 
-int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string>) {
-    return 0;  // not built yet
+namespace {
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    if (from.empty())
+        return text;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// Only an exclusive open proves that no program holds the file.
+bool IsFileInUse(const std::string& path) {
+    CFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !file;
+}
+
+bool IsDll(std::string path) {
+    RixSetPathParts(path, "", "", "", nullptr);
+    return ::lstrcmpiA(path.c_str(), ".dll") == 0;
+}
+}  // namespace
+
+int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
+    CProgressDlg progress;
+    progress.Create(this);
+    progress.SetRange(0, static_cast<int>(files.size()));
+    progress.EnableCancel(FALSE);
+    progress.SetWindowText("ﾌｧｲﾙの使用ﾁｪｯｸ中");
+    for (;;) {
+        std::vector<std::string> blocked;
+        for (size_t i = 0; i < files.size(); ++i) {
+            progress.SetPos(static_cast<int>(i + 1));
+            std::string installed = ReplaceAll(files[i], m_strWorkDir, m_strCadDir);
+            if (_access(installed.c_str(), 0) != 0)
+                continue;  // a new file cannot be in use
+            if (IsFileInUse(installed))
+                blocked.push_back(installed);
+        }
+        if (blocked.empty())
+            return 1;
+
+        std::string text = "下記ﾌｧｲﾙが使用されています\n";
+        text += "ｱﾌﾟﾘｹｰｼｮﾝを終了してから再試行ﾎﾞﾀﾝをｸﾘｯｸしてください\n";
+        for (const std::string& path : blocked) {
+            text += path;
+            if (IsDll(path)) {
+                std::vector<std::string> users;
+                RixGetModuleUsers(path, users);
+                text += " (使用先:";
+                for (size_t i = 0; i < users.size(); ++i)
+                    text += (i > 0 ? " " : "") + users[i];
+                text += ")";
+            }
+            text += "\n";
+        }
+        if (AfxMessageBox(text, MB_RETRYCANCEL) != IDRETRY)
+            return 0;
+    }
 }

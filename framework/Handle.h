@@ -64,6 +64,11 @@ struct CGlobalMemoryTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::GlobalFree(h); }
 };
+struct CRegKeyTraits {
+    using Type = HKEY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type key) { ::RegCloseKey(key); }
+};
 struct CStdioFileTraits {
     using Type = FILE*;
     static Type Invalid() { return nullptr; }
@@ -76,6 +81,7 @@ using CFindHandle = CScopedHandle<CFindHandleTraits>;
 using CInternetHandle = CScopedHandle<CInternetHandleTraits>;
 using CModuleHandle = CScopedHandle<CModuleTraits>;
 using CGlobalMemory = CScopedHandle<CGlobalMemoryTraits>;
+using CRegKey = CScopedHandle<CRegKeyTraits>;
 using CStdioFile = CScopedHandle<CStdioFileTraits>;
 
 // Keeps a global memory block locked for the lifetime of the object.

@@ -20,15 +20,19 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display_number" ] && break; sleep 0.1; done
 fi
 
-first_use=""; [ -d "$WINEPREFIX/dosdevices" ] || first_use=1
-wineserver -p >/dev/null 2>&1 &
-wine cmd /c exit >/dev/null 2>&1 || true
-[ -n "$first_use" ] && wineserver -w
-# No window manager runs here: windows left "managed" wait two seconds for a withdrawal
-# that never comes each time one is hidden or destroyed.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+# A new prefix is made once, and its first server left to end.
+if [ ! -d "$WINEPREFIX/dosdevices" ]; then
+  wine cmd /c exit >/dev/null 2>&1 || true
+  wineserver -w
+fi
 ln -sfn "$ZYN_DRIVE_D" "$WINEPREFIX/dosdevices/d:"
+# A persistent server keeps each test's start cheap. Warming it here starts Wine's
+# own services now, with their output away from the test runner's pipes, which
+# they would otherwise hold open long after the first test ended.
 wineserver -p >/dev/null 2>&1 || true
+wine cmd /c exit >/dev/null 2>&1 || true
+# Without a window manager, every managed window that goes waits two seconds for one.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 
 zyn_wine_stop() {
   wineserver -k >/dev/null 2>&1 || true

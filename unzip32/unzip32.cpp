@@ -1,5 +1,334 @@
-#include "UnzipApi.h"
+// unzip32.dll: the extraction entry point of the Info-ZIP Windows DLL interface, for
+// stored and deflated members, with results and printed texts as that DLL gives them.
+#include <zlib.h>
 
-extern "C" __declspec(dllexport) int WINAPI Wiz_SingleEntryUnzip(int, char**, int, char**, LPDCL, LPUSERFUNCTIONS) {
-    return PK_BADERR;  // not built yet
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "MemberPath.h"
+#include "UnzipApi.h"
+#include "ZipDirectory.h"
+
+namespace {
+const WORD kStored = 0;
+const WORD kDeflated = 8;
+const DWORD kOutputChunk = 64 * 1024;
+
+// Shell-style match of a stored name against an include or exclude pattern: "*" any
+// run of characters, "?" any one.
+bool MatchPattern(const char* pattern, const char* name, bool ignoreCase) {
+    auto fold = [ignoreCase](unsigned char c) { return ignoreCase && c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    const char* starPattern = nullptr;
+    const char* starName = nullptr;
+    while (*name) {
+        if (*pattern == '*') {
+            starPattern = ++pattern;
+            starName = name;
+        } else if (*pattern == '?' || (*pattern && fold(*pattern) == fold(*name))) {
+            ++pattern;
+            ++name;
+        } else if (starPattern) {
+            pattern = starPattern;
+            name = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*')
+        ++pattern;
+    return *pattern == '\0';
+}
+
+bool MatchesAny(int count, char** patterns, const std::string& name, bool ignoreCase) {
+    for (int i = 0; i < count; ++i)
+        if (patterns && patterns[i] && MatchPattern(patterns[i], name.c_str(), ignoreCase))
+            return true;
+    return false;
+}
+
+bool WriteAll(HANDLE file, const BYTE* data, DWORD size) {
+    DWORD written = 0;
+    return ::WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+// Creates folder and every missing folder above it.
+bool CreateFolderChain(std::wstring folder) {
+    while (folder.size() > 1 && folder.back() == L'\\')
+        folder.pop_back();
+    DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    size_t parent = folder.find_last_of(L'\\');
+    if (parent != std::wstring::npos && parent > 0 && !CreateFolderChain(folder.substr(0, parent)))
+        return false;
+    return ::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+class CExtraction {
+public:
+    CExtraction(const DCL& dcl, LPUSERFUNCTIONS functions) : m_dcl(dcl), m_functions(functions) {}
+
+    int Run(int includeCount, char** includes, int excludeCount, char** excludes);
+
+private:
+    bool OpenTarget(std::string& reason);
+    void ExtractMember(const CZipMember& member);
+    // Writes the member's data into file; returns a result code and sets reason.
+    int WriteData(const CZipMember& member, const BYTE* data, HANDLE file, std::string& reason);
+
+    void Print(const std::string& text);
+    void Info(const std::string& text) {
+        if (m_dcl.fQuiet == 0)
+            Print(text);
+    }
+    void Report(int result, const std::string& text) {
+        m_result = std::max(m_result, result);
+        if (m_dcl.fQuiet < 2)
+            Print(text);
+    }
+
+    const DCL& m_dcl;
+    LPUSERFUNCTIONS m_functions;
+    CZipDirectory m_archive;
+    std::wstring m_root;
+    int m_result = PK_OK;
+};
+
+void CExtraction::Print(const std::string& text) {
+    if (!m_functions || !m_functions->print)
+        return;
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back('\0');
+    m_functions->print(buffer.data(), static_cast<unsigned long>(text.size()));
+}
+
+int CExtraction::Run(int includeCount, char** includes, int excludeCount, char** excludes) {
+    if (m_dcl.ncflag || m_dcl.ntflag || m_dcl.nvflag || m_dcl.nfflag || m_dcl.ExtractOnlyNewer || m_dcl.naflag ||
+        m_dcl.SpaceToUnderscore || m_dcl.nZIflag) {
+        Report(PK_PARAM, "error: this unzip32.dll extracts archives only; the options asked for are not supported");
+        return m_result;
+    }
+    if (!m_dcl.lpszZipFN || !*m_dcl.lpszZipFN) {
+        Report(PK_PARAM, "error: no archive given");
+        return m_result;
+    }
+    std::string reason;
+    if (strlen(m_dcl.lpszZipFN) >= MAX_PATH) {
+        Report(PK_PARAM, "error: archive path of 260 bytes or more");
+        return m_result;
+    }
+    int opened = m_archive.Open(m_dcl.lpszZipFN, reason);
+    if (opened != PK_OK) {
+        Report(opened, std::string("error [") + m_dcl.lpszZipFN + "]: " + reason);
+        return m_result;
+    }
+    if (!OpenTarget(reason)) {
+        Report(PK_PARAM, "error: " + reason);
+        return m_result;
+    }
+    if (m_archive.ExtraLeadingBytes() > 0) {
+        std::string count = std::to_string(m_archive.ExtraLeadingBytes());
+        Report(PK_WARN, std::string("warning [") + m_dcl.lpszZipFN + "]:  " + count +
+                            " extra bytes at beginning or within zipfile (attempting to process anyway)");
+    }
+    if (m_dcl.nzflag && !m_archive.Comment().empty())
+        Info(m_archive.Comment());
+
+    const std::vector<CZipMember>& members = m_archive.Members();
+    if (m_functions) {
+        unsigned long long size = 0, compressedSize = 0;
+        for (const CZipMember& member : members) {
+            size += member.size;
+            compressedSize += member.compressedSize;
+        }
+        m_functions->NumMembers = static_cast<unsigned long>(members.size());
+        m_functions->cchComment = static_cast<WORD>(m_archive.Comment().size());
+        m_functions->TotalSize = static_cast<unsigned long>(size);
+        m_functions->TotalSizeComp = static_cast<unsigned long>(compressedSize);
+        m_functions->CompFactor =
+            size > 0 && compressedSize <= size ? static_cast<unsigned long>(100 - compressedSize * 100 / size) : 0;
+    }
+    if (members.empty()) {
+        Report(PK_WARN, std::string("warning [") + m_dcl.lpszZipFN + "]:  zipfile is empty");
+        return m_result;
+    }
+
+    bool ignoreCase = m_dcl.C_flag != 0;
+    int selected = 0;
+    for (const CZipMember& member : members) {
+        std::string name = MemberDisplayName(member);
+        if (includeCount > 0 && !MatchesAny(includeCount, includes, name, ignoreCase))
+            continue;
+        if (MatchesAny(excludeCount, excludes, name, ignoreCase))
+            continue;
+        ++selected;
+        ExtractMember(member);
+    }
+    if (selected == 0)
+        Report(PK_FIND, "caution: filename not matched");
+    if (m_functions && m_functions->sound)
+        m_functions->sound();
+    return m_result;
+}
+
+bool CExtraction::OpenTarget(std::string& reason) {
+    std::string target = m_dcl.lpszExtractDir && *m_dcl.lpszExtractDir ? m_dcl.lpszExtractDir : ".";
+    std::wstring wide;
+    if (target.size() >= MAX_PATH) {
+        reason = "target folder path of 260 bytes or more";
+        return false;
+    }
+    if (!AnsiToWide(target, wide)) {
+        reason = "invalid target folder " + target;
+        return false;
+    }
+    DWORD length = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (length == 0) {
+        reason = "invalid target folder " + target;
+        return false;
+    }
+    m_root.assign(length, L'\0');
+    m_root.resize(::GetFullPathNameW(wide.c_str(), length, &m_root[0], nullptr));
+    if (m_root.empty() || m_root.back() != L'\\')
+        m_root += L'\\';
+    if (!CreateFolderChain(m_root)) {
+        reason = "cannot create the target folder " + target;
+        return false;
+    }
+    return true;
+}
+
+void CExtraction::ExtractMember(const CZipMember& member) {
+    std::string name = MemberDisplayName(member);
+    CMemberPath target;
+    std::string reason;
+    if (!ResolveMemberPath(member, m_root, m_dcl.ndflag != 0, target, reason)) {
+        Report(PK_ERR, "error: refused " + name + ": " + reason);
+        return;
+    }
+    if (target.isFolder) {
+        if (m_dcl.ndflag && !CreateFolderChain(target.path))
+            Report(PK_ERR, "error: cannot create folder " + target.ansiPath);
+        return;
+    }
+    if (member.IsEncrypted()) {
+        Report(PK_ERR, "skipping: " + name + "  encrypted members are not supported");
+        return;
+    }
+    if (member.method != kStored && member.method != kDeflated) {
+        Report(PK_ERR, "skipping: " + name + "  unsupported compression method " + std::to_string(member.method));
+        return;
+    }
+    const BYTE* data = m_archive.MemberData(member);
+    if (!data) {
+        Report(PK_BADERR, "error: " + name + ": member data lies outside the archive (damaged or truncated)");
+        return;
+    }
+    if (!m_dcl.noflag && ::GetFileAttributesW(target.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        Info("skipping: " + target.ansiPath + "  (file exists)");
+        return;
+    }
+    if (!CreateFolderChain(target.path.substr(0, target.path.find_last_of(L'\\')))) {
+        Report(PK_ERR, "error: cannot create the folders of " + target.ansiPath);
+        return;
+    }
+
+    Info("  inflating: " + target.ansiPath);
+    int result;
+    {
+        CFileHandle file(::CreateFileW(target.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            Report(PK_ERR, "error: cannot create " + target.ansiPath);
+            return;
+        }
+        result = WriteData(member, data, file.get(), reason);
+        FILETIME local, utc;
+        if (result == PK_OK && ::DosDateTimeToFileTime(member.date, member.time, &local) &&
+            ::LocalFileTimeToFileTime(&local, &utc))
+            ::SetFileTime(file.get(), nullptr, nullptr, &utc);
+    }
+    if (result != PK_OK) {
+        ::DeleteFileW(target.path.c_str());  // a damaged file is never left behind
+        Report(result, "error: " + target.ansiPath + ": " + reason);
+    }
+}
+
+int CExtraction::WriteData(const CZipMember& member, const BYTE* data, HANDLE file, std::string& reason) {
+    uLong crc = crc32(0, nullptr, 0);
+    if (member.method == kStored) {
+        if (member.compressedSize != member.size) {
+            reason = "stored sizes disagree";
+            return PK_ERR;
+        }
+        crc = crc32(crc, data, member.size);
+        if (!WriteAll(file, data, member.size)) {
+            reason = "write error (disk full?)";
+            return PK_DISK;
+        }
+    } else {
+        z_stream stream = {};
+        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+            reason = "out of memory";
+            return PK_MEM;
+        }
+        std::vector<BYTE> chunk(kOutputChunk);
+        stream.next_in = const_cast<Bytef*>(data);
+        stream.avail_in = member.compressedSize;
+        int status = Z_OK;
+        while (status == Z_OK) {
+            stream.next_out = chunk.data();
+            stream.avail_out = kOutputChunk;
+            status = inflate(&stream, Z_NO_FLUSH);
+            DWORD produced = kOutputChunk - stream.avail_out;
+            if (status != Z_OK && status != Z_STREAM_END)
+                break;
+            crc = crc32(crc, chunk.data(), produced);
+            if (!WriteAll(file, chunk.data(), produced)) {
+                inflateEnd(&stream);
+                reason = "write error (disk full?)";
+                return PK_DISK;
+            }
+            if (status == Z_OK && stream.avail_in == 0 && produced == 0)
+                status = Z_DATA_ERROR;  // the data ended before the stream did
+        }
+        uLong total = stream.total_out;
+        inflateEnd(&stream);
+        if (status == Z_MEM_ERROR) {
+            reason = "out of memory";
+            return PK_MEM;
+        }
+        if (status != Z_STREAM_END || total != member.size) {
+            reason = "invalid compressed data to inflate";
+            return PK_ERR;
+        }
+    }
+    if (crc != member.crc) {
+        char text[64];
+        std::snprintf(text, sizeof(text), "bad CRC %08lx  (should be %08lx)", static_cast<unsigned long>(crc),
+                      static_cast<unsigned long>(member.crc));
+        reason = text;
+        return PK_ERR;
+    }
+    return PK_OK;
+}
+}  // namespace
+
+extern "C" __declspec(dllexport) int WINAPI Wiz_SingleEntryUnzip(int ifnc, char** ifnv, int xfnc, char** xfnv,
+                                                                  LPDCL lpDCL, LPUSERFUNCTIONS lpUserFunc) {
+    if (!lpDCL)
+        return PK_PARAM;
+    // Nothing may be thrown back into the caller.
+    try {
+        CExtraction extraction(*lpDCL, lpUserFunc);
+        return extraction.Run(ifnc, ifnv, xfnc, xfnv);
+    } catch (const std::bad_alloc&) {
+        return PK_MEM;
+    } catch (...) {
+        return PK_BADERR;
+    }
 }

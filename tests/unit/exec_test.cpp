@@ -1,0 +1,482 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "Format.h"
+#include "Handle.h"
+#include "MailslotReader.h"
+#include "RixExec.h"
+#include "TestSupport.h"
+
+namespace {
+using Messages = std::vector<std::string>;
+
+const char kXpNotice[] = "RixCmdExecute XP環境にて.bat/cmdが指定された場合の特別処理を適用\n";
+
+std::string Tool(const char* name) { return BuildFolder() + "tools\\" + name + ".exe"; }
+
+std::string ExitCodeCommand(int code, int milliseconds = 0) {
+    return StrFormat("\"%s\" %d %d", Tool("exitcode").c_str(), code, milliseconds);
+}
+
+// The diagnostic line as the mailslot receives it, zero byte included.
+std::string Logged(const std::string& commandLine, int mode, int wait, int nRet, int exitCode) {
+    return StrFormat("RixCmdExecute CmdLine=[%s] cmd_mode=%d wait_flg=%d nRet=%d dwExitCode=%d\n", commandLine.c_str(),
+                     mode, wait, nRet, exitCode) +
+           '\0';
+}
+
+std::string ComSpec() {
+    char value[1024];
+    DWORD length = ::GetEnvironmentVariableA("ComSpec", value, sizeof(value));
+    return length < sizeof(value) ? std::string(value, length) : std::string();
+}
+
+std::string ThisProgram() {
+    char path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length);
+}
+
+// A copy of the stand-in data manager in a folder of its own; it records how it was started.
+std::string StandInIn(const std::string& folder) {
+    std::string program = folder + "ZynImpDataManager.exe";
+    return ::CopyFileA(Tool("ZynImpDataManager").c_str(), program.c_str(), FALSE) ? program : std::string();
+}
+
+// Ends the test program when a call that must return does not, so that a hang fails at once.
+class CDeadline {
+public:
+    explicit CDeadline(DWORD milliseconds)
+        : m_done(::CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_watch([this, milliseconds] {
+              if (::WaitForSingleObject(m_done.get(), milliseconds) == WAIT_TIMEOUT) {
+                  std::fprintf(stderr, "FAILED: still waiting after %lu ms\n", milliseconds);
+                  std::fflush(stderr);
+                  ::ExitProcess(3);
+              }
+          }) {}
+    ~CDeadline() {
+        ::SetEvent(m_done.get());
+        m_watch.join();
+    }
+
+private:
+    CKernelHandle m_done;
+    std::thread m_watch;
+};
+
+// Sets (or with null removes) an environment variable for the lifetime of the object.
+class CEnvironmentOverride {
+public:
+    CEnvironmentOverride(const char* name, const char* value) : m_name(name) {
+        char previous[1024];
+        DWORD length = ::GetEnvironmentVariableA(name, previous, sizeof(previous));
+        m_hadValue = length > 0 && length < sizeof(previous);
+        if (m_hadValue)
+            m_previous.assign(previous, length);
+        ::SetEnvironmentVariableA(name, value);
+    }
+    ~CEnvironmentOverride() { ::SetEnvironmentVariableA(m_name.c_str(), m_hadValue ? m_previous.c_str() : nullptr); }
+
+private:
+    std::string m_name;
+    std::string m_previous;
+    bool m_hadValue = false;
+};
+
+// What the caller's window saw while a command ran.
+struct CWindowLog {
+    bool paintedWhileDisabled = false;
+    bool answeredWhileDisabled = false;
+    bool postedMessageSeen = false;
+};
+
+LRESULT CALLBACK TestWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* log = reinterpret_cast<CWindowLog*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            ::BeginPaint(hWnd, &paint);
+            ::EndPaint(hWnd, &paint);
+            if (log && !::IsWindowEnabled(hWnd))
+                log->paintedWhileDisabled = true;
+            return 0;
+        }
+        case WM_APP:
+            if (log)
+                log->answeredWhileDisabled = !::IsWindowEnabled(hWnd);
+            return 1;
+        case WM_USER:
+            if (log)
+                log->postedMessageSeen = true;
+            return 0;
+    }
+    return ::DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
+// A top-level window of this thread, standing for the caller's dialog. A popup: Wine waits
+// two seconds for a window manager to hide a window with a caption, and there is none.
+class CTestWindow {
+public:
+    CTestWindow() {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = TestWindowProc;
+        windowClass.hInstance = ::GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "ZynExecTestWindow";
+        ::RegisterClassA(&windowClass);  // already registered by an earlier test: fine
+        m_hWnd = ::CreateWindowExA(0, "ZynExecTestWindow", "exec", WS_POPUP, 10, 10, 200, 100, nullptr, nullptr,
+                                   windowClass.hInstance, nullptr);
+        ::SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&m_log));
+    }
+    ~CTestWindow() { ::DestroyWindow(m_hWnd); }
+    CTestWindow(const CTestWindow&) = delete;
+    CTestWindow& operator=(const CTestWindow&) = delete;
+
+    HWND get() const { return m_hWnd; }
+    const CWindowLog& Log() const { return m_log; }
+
+private:
+    HWND m_hWnd = nullptr;
+    CWindowLog m_log;
+};
+
+bool HasQueued(HWND hWnd, UINT first, UINT last) {
+    MSG msg;
+    return ::PeekMessageA(&msg, hWnd, first, last, PM_REMOVE) != FALSE;
+}
+
+bool IsReportedAsXp() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return ::GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 1;
+}
+
+// Wine reports Windows XP to a program whose name is listed so under AppDefaults.
+class CWineXpProgram {
+public:
+    explicit CWineXpProgram(const std::string& exeName) : m_key("Software\\Wine\\AppDefaults\\" + exeName) {
+        HKEY created = nullptr;
+        if (::RegCreateKeyExA(HKEY_CURRENT_USER, m_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created,
+                              nullptr) != ERROR_SUCCESS)
+            return;
+        CRegKey key(created);
+        m_set = ::RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6) ==
+                ERROR_SUCCESS;
+    }
+    ~CWineXpProgram() { ::RegDeleteKeyA(HKEY_CURRENT_USER, m_key.c_str()); }
+    bool IsSet() const { return m_set; }
+
+private:
+    std::string m_key;
+    bool m_set = false;
+};
+
+// Points the registration of the HTML Help control elsewhere for the lifetime of the object.
+class CHelpControlRegistration {
+public:
+    CHelpControlRegistration(DWORD type, const std::string& path) {
+        HKEY opened = nullptr;
+        if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
+            return;
+        m_key.reset(opened);
+        BYTE saved[MAX_PATH + 1];
+        DWORD size = MAX_PATH;
+        if (::RegQueryValueExA(m_key.get(), nullptr, nullptr, &m_savedType, saved, &size) != ERROR_SUCCESS)
+            return;
+        m_saved.assign(reinterpret_cast<char*>(saved), size);
+        m_changed = ::RegSetValueExA(m_key.get(), nullptr, 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
+                                     static_cast<DWORD>(path.size() + 1)) == ERROR_SUCCESS;
+    }
+    ~CHelpControlRegistration() {
+        if (m_changed)
+            ::RegSetValueExA(m_key.get(), nullptr, 0, m_savedType, reinterpret_cast<const BYTE*>(m_saved.data()),
+                             static_cast<DWORD>(m_saved.size()));
+    }
+    bool IsChanged() const { return m_changed; }
+
+private:
+    static constexpr const char* kKey = "CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
+    CRegKey m_key;
+    DWORD m_savedType = 0;
+    std::string m_saved;
+    bool m_changed = false;
+};
+
+std::string WriteExitBatch(const std::string& folder) {
+    std::string batch = folder + "exit.bat";
+    return WriteBytes(batch, "@exit /b %1\r\n") ? batch : std::string();
+}
+}  // namespace
+
+TEST(RixCmdExecute, DirectCommandWaitsForTheExitCodeAndLogsOneLine) {
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 0;
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(42).c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(exitCode, 42u);
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(7).c_str(), 21, 1, "", nullptr, nullptr), 0);
+    EXPECT_EQ(reader.ReadAll(),
+              (Messages{Logged(ExitCodeCommand(42), 1, 1, 0, 42), Logged(ExitCodeCommand(7), 1, 1, 0, 7)}));
+}
+
+TEST(RixCmdExecute, InterpreterCommandRunsThroughComSpecInTheGivenFolder) {
+    const std::string folder = ScratchFolder("exec_interpreter");
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 0;
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(3).c_str(), 0, 1, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(exitCode, 3u);
+    EXPECT_EQ(RixCmdExecute("exit 5", 20, 1, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(exitCode, 5u);
+    EXPECT_EQ(RixCmdExecute("cd > here.txt", 10, 1, folder.c_str(), &exitCode, nullptr), 0);
+    EXPECT_EQ(ReadBytes(folder + "here.txt"), folder.substr(0, folder.size() - 1) + "\r\n");
+    EXPECT_EQ(reader.ReadAll(), (Messages{Logged(ComSpec() + " /c " + ExitCodeCommand(3), 0, 1, 0, 3),
+                                          Logged(ComSpec() + " /c exit 5", 0, 1, 0, 5),
+                                          Logged(ComSpec() + " /c cd > here.txt", 0, 1, 0, 0)}));
+}
+
+TEST(RixCmdExecute, TensDigitOfTheModeHidesTheWindow) {
+    const std::string command = "\"" + Tool("showwindow") + "\"";
+    const struct {
+        int mode;
+        DWORD show;
+    } cases[] = {{1, SW_SHOWNORMAL}, {11, SW_SHOWNORMAL}, {21, SW_HIDE}, {31, SW_SHOWNORMAL}};
+    for (const auto& c : cases) {
+        DWORD show = 0xFFFF;
+        EXPECT_EQ(RixCmdExecute(command.c_str(), c.mode, 1, nullptr, &show, nullptr), 0);
+        EXPECT_EQ(show, c.show) << "cmd_mode " << c.mode;
+    }
+}
+
+TEST(RixCmdExecute, WithoutWaitingReturnsAtOnceAndLeavesTheExitCodeAlone) {
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 12345;
+    DWORD started = ::GetTickCount();
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(5, 3000).c_str(), 1, 0, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(6, 3000).c_str(), 1, 10, nullptr, &exitCode, nullptr), 0);
+    EXPECT_LT(::GetTickCount() - started, 2000u);
+    EXPECT_EQ(exitCode, 12345u);
+    EXPECT_EQ(reader.ReadAll(),
+              (Messages{Logged(ExitCodeCommand(5, 3000), 1, 0, 0, 0), Logged(ExitCodeCommand(6, 3000), 1, 10, 0, 0)}));
+}
+
+TEST(RixCmdExecute, WaitMode2WithoutWindowStartsNothing) {
+    const std::string folder = ScratchFolder("exec_nowindow");
+    const std::string standIn = StandInIn(folder);
+    ASSERT_FALSE(standIn.empty());
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 12345;
+    EXPECT_EQ(RixCmdExecute(standIn.c_str(), 21, 2, nullptr, &exitCode, nullptr), 2);
+    EXPECT_EQ(exitCode, 12345u);
+    EXPECT_EQ(reader.ReadAll(), Messages{Logged(standIn, 21, 2, 2, 0)});
+    ::Sleep(500);  // time enough for a wrongly started program to leave its record
+    EXPECT_FALSE(Exists(folder + "ZynImpDataManager.args"));
+}
+
+TEST(RixCmdExecute, ProgramThatCannotStartGivesOne) {
+    const std::string missing = ScratchFolder("exec_missing") + "missing.exe";
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 12345;
+    EXPECT_EQ(RixCmdExecute(missing.c_str(), 1, 1, nullptr, &exitCode, nullptr), 1);
+    EXPECT_EQ(exitCode, 12345u);
+    EXPECT_EQ(reader.ReadAll(), Messages{Logged(missing, 1, 1, 1, 0)});
+}
+
+TEST(RixCmdExecute, CommandLineBeyond8191CharactersIsRefused) {
+    const std::string folder = ScratchFolder("exec_limit");
+    const std::string standIn = StandInIn(folder);
+    ASSERT_FALSE(standIn.empty());
+    const std::string record = folder + "ZynImpDataManager.args";
+    const std::string longest = standIn + " " + std::string(8190 - standIn.size(), 'x');
+    ASSERT_EQ(longest.size(), 8191u);
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+
+    EXPECT_EQ(RixCmdExecute((longest + "y").c_str(), 1, 1, nullptr, nullptr, nullptr), 1);
+    const std::string throughInterpreter = longest.substr(0, 8191 - ComSpec().size() - 4) + "z";
+    EXPECT_EQ(RixCmdExecute(throughInterpreter.c_str(), 0, 1, nullptr, nullptr, nullptr), 1);
+    EXPECT_FALSE(Exists(record));
+    DWORD exitCode = 1;
+    EXPECT_EQ(RixCmdExecute(longest.c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(ReadBytes(record) == longest);
+
+    Messages logged = reader.ReadAll();
+    ASSERT_EQ(logged.size(), 3u);
+    EXPECT_TRUE(logged[0] == Logged(longest, 1, 1, 1, 0));  // the log shows what fits
+    EXPECT_TRUE(logged[1] == Logged(throughInterpreter, 0, 1, 1, 0));
+    EXPECT_TRUE(logged[2] == Logged(longest, 1, 1, 0, 0));
+}
+
+TEST(RixCmdExecute, UnsetComSpecRefusesInterpreterCommandsOnly) {
+    CEnvironmentOverride noInterpreter("ComSpec", nullptr);
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 12345;
+    EXPECT_EQ(RixCmdExecute("exit 4", 0, 1, nullptr, &exitCode, nullptr), 1);
+    EXPECT_EQ(exitCode, 12345u);
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(4).c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(exitCode, 4u);
+    EXPECT_EQ(reader.ReadAll(), (Messages{Logged("exit 4", 0, 1, 1, 0), Logged(ExitCodeCommand(4), 1, 1, 0, 4)}));
+}
+
+TEST(RixCmdExecute, WaitWithWindowDiscardsItsInputAndEndsOnExitCode259) {
+    CTestWindow window;
+    ASSERT_NE(window.get(), nullptr);
+    ::PostMessageA(window.get(), WM_KEYDOWN, 'A', 0);
+    ::PostMessageA(window.get(), WM_LBUTTONDOWN, 0, 0);
+    ::PostMessageA(window.get(), WM_USER, 0, 0);
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 0;
+    {
+        CDeadline deadline(10000);  // 259 is also "still active": a poll of the exit code never ends
+        EXPECT_EQ(RixCmdExecute(ExitCodeCommand(259, 300).c_str(), 1, 1, nullptr, &exitCode, window.get()), 0);
+    }
+    EXPECT_EQ(exitCode, 259u);
+    EXPECT_FALSE(HasQueued(window.get(), WM_KEYFIRST, WM_KEYLAST));
+    EXPECT_FALSE(HasQueued(window.get(), WM_MOUSEFIRST, WM_MOUSELAST));
+    EXPECT_TRUE(HasQueued(window.get(), WM_USER, WM_USER));
+    EXPECT_EQ(reader.ReadAll(), Messages{Logged(ExitCodeCommand(259, 300), 1, 1, 0, 259)});
+}
+
+TEST(RixCmdExecute, WaitMode2KeepsTheDisabledWindowAliveAndEnablesItAgain) {
+    CTestWindow window;
+    ASSERT_NE(window.get(), nullptr);
+    ::ShowWindow(window.get(), SW_SHOWNOACTIVATE);
+    ::UpdateWindow(window.get());
+    ::InvalidateRect(window.get(), nullptr, TRUE);
+    ::PostMessageA(window.get(), WM_USER, 0, 0);
+    DWORD exitCode = 0;
+    LRESULT answer = 0;
+    {
+        CDeadline deadline(20000);
+        std::thread asker([&window, &answer] {
+            ::Sleep(100);
+            DWORD_PTR result = 0;
+            if (::SendMessageTimeoutA(window.get(), WM_APP, 0, 0, SMTO_NORMAL, 10000, &result))
+                answer = static_cast<LRESULT>(result);
+        });
+        EXPECT_EQ(RixCmdExecute(ExitCodeCommand(9, 500).c_str(), 1, 2, nullptr, &exitCode, window.get()), 0);
+        asker.join();
+    }
+    EXPECT_EQ(exitCode, 9u);
+    EXPECT_TRUE(window.Log().paintedWhileDisabled);
+    EXPECT_EQ(answer, 1);
+    EXPECT_TRUE(window.Log().answeredWhileDisabled);
+    EXPECT_TRUE(window.Log().postedMessageSeen);  // dispatched once the wait was over
+    EXPECT_TRUE(::IsWindowEnabled(window.get()));
+}
+
+TEST(RixIsBatchFile, LooksOnlyAtTheFirstBatAndTheFirstCmd) {
+    EXPECT_TRUE(RixIsBatchFile("x.bat"));
+    EXPECT_TRUE(RixIsBatchFile("D:\\Jobs\\RUN.BAT a b"));
+    EXPECT_TRUE(RixIsBatchFile("D:\\Jobs\\run.cmd"));
+    EXPECT_TRUE(RixIsBatchFile("a.bat.cmd"));  // no batch by its .bat, but by its .cmd
+    EXPECT_FALSE(RixIsBatchFile("\"D:\\Jobs\\run.bat\" a"));
+    EXPECT_FALSE(RixIsBatchFile("D:\\Jobs\\run.bat\""));
+    EXPECT_FALSE(RixIsBatchFile(".bat x"));
+    EXPECT_FALSE(RixIsBatchFile("x.batch y.bat"));
+    EXPECT_FALSE(RixIsBatchFile("x.exe"));
+    EXPECT_FALSE(RixIsBatchFile(""));
+}
+
+TEST(RixCmdExecute, BatchFileStartsDirectlyWhenTheSystemIsNotXp) {
+    ASSERT_FALSE(IsReportedAsXp());
+    const std::string batch = WriteExitBatch(ScratchFolder("exec_batch"));
+    ASSERT_FALSE(batch.empty());
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 0;
+    EXPECT_EQ(RixCmdExecute((batch + " 6").c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(exitCode, 6u);
+    EXPECT_EQ(reader.ReadAll(), Messages{Logged(batch + " 6", 1, 1, 0, 6)});
+}
+
+// Run by the test below in a copy of this program to which Wine reports Windows XP.
+TEST(OnWindowsXp, DISABLED_BatchFileExitCodeComesBackThroughTheInterpreter) {
+    ASSERT_TRUE(IsReportedAsXp());
+    const std::string folder = ThisProgram().substr(0, ThisProgram().find_last_of('\\') + 1);
+    DWORD exitCode = 0;
+    EXPECT_EQ(RixCmdExecute((folder + "exit.bat 6").c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(exitCode, 6u);
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(4).c_str(), 0, 1, nullptr, &exitCode, nullptr), 0);
+    EXPECT_EQ(exitCode, 4u);
+}
+
+TEST(RixCmdExecute, OnWindowsXpBatchFilesRunThroughTheInterpreter) {
+    const std::string folder = ScratchFolder("exec_xp");
+    const std::string batch = WriteExitBatch(folder);
+    const std::string child = folder + "exec_xp.exe";
+    ASSERT_TRUE(::CopyFileA(ThisProgram().c_str(), child.c_str(), FALSE));
+    CWineXpProgram xp("exec_xp.exe");
+    ASSERT_TRUE(xp.IsSet());
+    const std::string command =
+        "\"" + child + "\" --gtest_also_run_disabled_tests --gtest_filter=OnWindowsXp.* --gtest_brief=1";
+    CMailslotReader reader;
+    ASSERT_TRUE(reader.IsOpen());
+    DWORD exitCode = 1;
+    {
+        CDeadline deadline(30000);
+        EXPECT_EQ(RixCmdExecute(command.c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
+    }
+    EXPECT_EQ(exitCode, 0u) << "the test in the Windows XP child failed";
+    EXPECT_EQ(reader.ReadAll(),
+              (Messages{kXpNotice + std::string(1, '\0'),
+                        Logged(ComSpec() + " /v:on /k \"" + batch + " 6\" & exit !errorlevel!", 1, 1, 0, 6),
+                        Logged(ComSpec() + " /c " + ExitCodeCommand(4), 0, 1, 0, 4), Logged(command, 1, 1, 0, 0)}));
+}
+
+// Run by the test below in a fresh process: the control is loaded at its first use.
+TEST(HelpControl, DISABLED_IsUsedOnlyByWaitsThatCloseHelpWindows) {
+    ASSERT_EQ(::GetModuleHandleA("hhctrl.ocx"), nullptr);
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 0, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 11, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(::GetModuleHandleA("hhctrl.ocx"), nullptr);
+    CTestWindow window;
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 2, nullptr, nullptr, window.get()), 0);
+    EXPECT_NE(::GetModuleHandleA("hhctrl.ocx"), nullptr);
+}
+
+// Run by the test below with the control's registration pointing at the variable ZYN_HELP_CONTROL.
+TEST(HelpControl, DISABLED_IsLoadedFromItsRegisteredPath) {
+    char expected[16] = "";
+    ::GetEnvironmentVariableA("ZYN_HELP_EXPECTED", expected, sizeof(expected));
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 1, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(::GetModuleHandleA("hhctrl.ocx") != nullptr, std::string(expected) == "loaded");
+}
+
+TEST(RixCmdExecute, WaitsCloseHelpWindowsUnlessTheTensDigitKeepsThem) {
+    const std::string command = "\"" + ThisProgram() + "\" --gtest_also_run_disabled_tests --gtest_brief=1";
+    DWORD exitCode = 1;
+    EXPECT_EQ(
+        RixCmdExecute((command + " --gtest_filter=HelpControl.*UsedOnly*").c_str(), 1, 1, nullptr, &exitCode, nullptr),
+        0);
+    EXPECT_EQ(exitCode, 0u) << "the test in the child failed";
+}
+
+TEST(RixCmdExecute, HelpControlComesFromItsRegistrationWithVariablesExpanded) {
+    const std::string command =
+        "\"" + ThisProgram() +
+        "\" --gtest_also_run_disabled_tests --gtest_brief=1 --gtest_filter=HelpControl.*Registered*";
+    CHelpControlRegistration registration(REG_EXPAND_SZ, "%ZYN_HELP_CONTROL%");
+    ASSERT_TRUE(registration.IsChanged());
+    char system[MAX_PATH];
+    ASSERT_NE(::GetSystemDirectoryA(system, MAX_PATH), 0u);
+    const struct {
+        std::string path;
+        const char* expected;
+    } cases[] = {{std::string(system) + "\\hhctrl.ocx", "loaded"},
+                 {ScratchFolder("exec_help") + "hhctrl.ocx", "missing"}};
+    for (const auto& c : cases) {
+        CEnvironmentOverride path("ZYN_HELP_CONTROL", c.path.c_str());
+        CEnvironmentOverride expected("ZYN_HELP_EXPECTED", c.expected);
+        DWORD exitCode = 1;
+        EXPECT_EQ(RixCmdExecute(command.c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
+        EXPECT_EQ(exitCode, 0u) << "the child expecting the control " << c.expected << " failed";
+    }
+}
