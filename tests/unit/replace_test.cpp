@@ -293,39 +293,3 @@ TEST_F(ReplaceTest, ALogThatCannotBeCreatedStopsBeforeAnything) {
     EXPECT_TRUE(progress.captions.empty());
     EXPECT_EQ(ReadBytes(Installed("CAD\\a.dll")), "old");
 }
-
-using UpdateSequenceTest = BackupTest;
-
-namespace {
-const char kPieceNumberQuestion[] =
-    "合番固定している工事で最新の状態に更新すると\n合番が変更される可能性があります。\n続行してもよろしいですか？";
-}
-
-TEST_F(UpdateSequenceTest, DecliningThePieceNumberQuestionChangesNothing) {
-    dlg.m_strUpdateFile = root + "UPD350.EXE";
-    WriteBytes(dlg.m_strUpdateFile, "update");
-    dlg.m_nLogCount = 2;
-    CMessageBoxRecorder boxes;  // the default answer of the question is No
-
-    EXPECT_FALSE(dlg.ExecUpdate());
-
-    ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_EQ(boxes.Shown()[0].text, kPieceNumberQuestion);
-    EXPECT_EQ(boxes.Shown()[0].type, static_cast<UINT>(MB_YESNO | MB_DEFBUTTON2));
-    EXPECT_EQ(dlg.m_nLogCount, 2);
-}
-
-TEST_F(UpdateSequenceTest, SimpleModesAskOnlyWhetherToFetchAnExistingFileAgain) {
-    dlg.m_pApp->m_nMode = 2;
-    dlg.m_strUpdateFile = root + "UPD350.EXE";
-    WriteBytes(dlg.m_strUpdateFile, "update");
-    CMessageBoxRecorder boxes;
-
-    EXPECT_FALSE(dlg.ExecUpdate());  // the file holds nothing to extract
-
-    ASSERT_GE(boxes.Shown().size(), 1u);
-    EXPECT_EQ(boxes.Shown()[0].text, "既に更新ﾌｧｲﾙ[" + dlg.m_strUpdateFile + "]が存在しています\n再度ﾀﾞｳﾝﾛｰﾄﾞしますか？");
-    EXPECT_EQ(boxes.Shown()[0].type, static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2));
-    EXPECT_EQ(ReadBytes(dlg.m_strUpdateFile), "update");  // answered No: not fetched again
-    EXPECT_EQ(dlg.m_nLogCount, 0);
-}
