@@ -43,6 +43,8 @@ public:
     int CheckFilesInUse(std::vector<std::string> files);
 
     // --- backup: generations, replacement, restore, deletion
+    // The installed file that a file of the work folder replaces.
+    std::string InstalledPath(const std::string& file) const;
     void GetRollbackLogName(int n, std::string& out);
     BOOL CountRollbackLogs();
     BOOL ShowRestoreCount();

@@ -18,6 +18,10 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 }
 }  // namespace
 
+std::string CZynUpdateDlg::InstalledPath(const std::string& file) const {
+    return ReplaceAll(file, m_strWorkDir, m_strCadDir);
+}
+
 void CZynUpdateDlg::GetRollbackLogName(int n, std::string& out) {
     out = m_pApp->m_pszHelpFilePath;
     RixSetPathParts(out, nullptr, nullptr, nullptr, StrFormat(".LOG%d", n).c_str());
@@ -50,7 +54,7 @@ void CZynUpdateDlg::GetBackupNames(BOOL bRestore, int index, std::string& src, s
     const std::string& entry = m_files[static_cast<size_t>(index)];
     if (!bRestore) {
         src = entry;
-        dst = ReplaceAll(entry, m_strWorkDir, m_strCadDir);
+        dst = InstalledPath(entry);
         bak = dst + StrFormat(".BAK%d", g);
     } else {
         src = entry + StrFormat(".BAK%d", g);

@@ -8,14 +8,6 @@
 #include "ZynUpdateDlg.h"
 
 namespace {
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-    if (from.empty())
-        return text;
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
 // Only an exclusive open proves that no program holds the file.
 bool IsFileInUse(const std::string& path) {
     CFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -39,7 +31,7 @@ int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
         std::vector<std::string> blocked;
         for (size_t i = 0; i < files.size(); ++i) {
             progress.SetPos(static_cast<int>(i + 1));
-            std::string installed = ReplaceAll(files[i], m_strWorkDir, m_strCadDir);
+            std::string installed = InstalledPath(files[i]);
             if (_access(installed.c_str(), 0) != 0)
                 continue;  // a new file cannot be in use
             if (IsFileInUse(installed))

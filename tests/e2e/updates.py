@@ -13,15 +13,19 @@ import zipfile
 STUB = b"MZ" + b"\0" * 58 + struct.pack("<I", 64) + b"PE\0\0" + b"\0" * 188
 
 
-def zip_bytes(members, compression=zipfile.ZIP_DEFLATED):
+def write_members(archive, members):
     """members: {"CAD/bin/a.dll": bytes or str (code page 932), "CAD/empty/": None for a folder}."""
+    for name, content in members.items():
+        if content is None:
+            archive.writestr(zipfile.ZipInfo(name if name.endswith("/") else name + "/"), b"")
+        else:
+            archive.writestr(name, content if isinstance(content, bytes) else content.encode("cp932"))
+
+
+def zip_bytes(members, compression=zipfile.ZIP_DEFLATED):
     data = io.BytesIO()
     with zipfile.ZipFile(data, "w", compression) as archive:
-        for name, content in members.items():
-            if content is None:
-                archive.writestr(zipfile.ZipInfo(name if name.endswith("/") else name + "/"), b"")
-            else:
-                archive.writestr(name, content if isinstance(content, bytes) else content.encode("cp932"))
+        write_members(archive, members)
     return data.getvalue()
 
 
@@ -34,11 +38,7 @@ def self_extracting(members, adjust_offsets=True, stub=STUB, compression=zipfile
     data = io.BytesIO()
     data.write(stub)
     with zipfile.ZipFile(data, "a", compression) as archive:
-        for name, content in members.items():
-            if content is None:
-                archive.writestr(zipfile.ZipInfo(name if name.endswith("/") else name + "/"), b"")
-            else:
-                archive.writestr(name, content if isinstance(content, bytes) else content.encode("cp932"))
+        write_members(archive, members)
     return data.getvalue()
 
 
