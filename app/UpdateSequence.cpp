@@ -1,5 +1,31 @@
+#include <io.h>
+
+#include "Format.h"
+#include "MessageBox.h"
 #include "ZynUpdateDlg.h"
 
 BOOL CZynUpdateDlg::ExecUpdate() {
-    return FALSE;  // not built yet
+    if (Mode() == 0 &&
+        AfxMessageBox("合番固定している工事で最新の状態に更新すると\n合番が変更される可能性があります。\n続行してもよろしいですか？",
+                      MB_YESNO | MB_DEFBUTTON2) != IDYES)
+        return FALSE;
+
+    BOOL download = TRUE;
+    if (_access(m_strUpdateFile.c_str(), 0) == 0)
+        download = AfxMessageBox(StrFormat("既に更新ﾌｧｲﾙ[%s]が存在しています\n再度ﾀﾞｳﾝﾛｰﾄﾞしますか？", m_strUpdateFile.c_str()),
+                                 MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) == IDYES;
+    if (download && !Download())
+        return FALSE;
+    if (Extract() == 0)
+        return FALSE;
+    if (CheckFilesInUse(m_files) == 0)
+        return FALSE;
+
+    // The new generation's number, under which Replace names its log and backups.
+    ++m_nLogCount;
+    if (!Replace(FALSE)) {
+        --m_nLogCount;
+        return FALSE;
+    }
+    return TRUE;
 }

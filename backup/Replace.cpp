@@ -1,5 +1,174 @@
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "Format.h"
+#include "Handle.h"
+#include "MessageBox.h"
+#include "ProgressDlg.h"
+#include "RixPath.h"
 #include "ZynUpdateDlg.h"
 
-BOOL CZynUpdateDlg::Replace(BOOL) {
-    return FALSE;  // not built yet
+namespace {
+const char kCaption[] = "CZynUpdateDlg::Replace";
+
+bool FileExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
+
+bool IsEmptyFile(const std::string& path) {
+    struct _stat info;
+    return _stat(path.c_str(), &info) == 0 && info.st_size == 0;
+}
+
+// A backup that this call wrote: the only kind the undo may copy back, so that a
+// stale backup or safety copy left by an earlier run never reaches an installed file.
+struct CSavedEntry {
+    int index;
+    std::string dst;
+    std::string bak;
+};
+
+// One run of Replace: the per-entry steps and the undo.
+class CReplaceRun {
+public:
+    CReplaceRun(CZynUpdateDlg& dlg, CProgressDlg& progress, BOOL bRestore, FILE* log)
+        : m_dlg(dlg), m_progress(progress), m_bRestore(bRestore), m_verb(bRestore ? "復元" : "更新"), m_log(log) {}
+
+    // FALSE when the entry failed or the user cancelled; its message has been shown.
+    BOOL Entry(int index);
+    // Puts back every saved entry, newest first; FALSE (after its message) when one could not be.
+    BOOL Undo();
+
+private:
+    enum Comparison { kSame, kDifferent };
+    Comparison Compare(const std::string& src, const std::string& dst);
+    BOOL Save(int index, const std::string& dst, const std::string& bak);
+    BOOL Install(const std::string& src, const std::string& dst);
+    void Fail(const std::string& text) { m_dlg.MessageBox(text, kCaption, MB_OK); }
+
+    CZynUpdateDlg& m_dlg;
+    CProgressDlg& m_progress;
+    BOOL m_bRestore;
+    const char* m_verb;
+    FILE* m_log;  // update only
+    std::vector<CSavedEntry> m_saved;
+};
+
+BOOL CReplaceRun::Entry(int index) {
+    if (m_progress.CheckCancel()) {
+        AfxMessageBox(StrFormat("ﾌｧｲﾙの%sを中断しました", m_verb), MB_OK | MB_ICONINFORMATION);
+        return FALSE;
+    }
+    std::string src, dst, bak;
+    m_dlg.GetBackupNames(m_bRestore, index, src, dst, bak);
+
+    // Simple modes keep no backups; a file new to the installation needs none.
+    if (m_dlg.Mode() == 0 && FileExists(dst)) {
+        if (Compare(src, dst) == kSame) {
+            m_progress.SetPos(index + 1);
+            return TRUE;
+        }
+        if (!Save(index, dst, bak))
+            return FALSE;
+    }
+    m_progress.SetMessage(StrFormat("%sを%s中", dst.c_str(), m_verb));
+    if (!Install(src, dst))
+        return FALSE;
+    m_progress.SetPos(index + 1);
+    return TRUE;
+}
+
+CReplaceRun::Comparison CReplaceRun::Compare(const std::string& src, const std::string& dst) {
+    switch (RixCompareFiles(src, dst)) {
+    case 0:
+        return kSame;
+    case 2:  // reported, then handled as a changed file
+        Fail(StrFormat("ﾌｧｲﾙ[%s]と[%s]の比較に失敗しました", src.c_str(), dst.c_str()));
+        return kDifferent;
+    default:
+        return kDifferent;
+    }
+}
+
+BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak) {
+    std::string failure = StrFormat("ﾌｧｲﾙ[%s]を[%s]に退避できませんでした", dst.c_str(), bak.c_str());
+    if (!::CopyFileA(dst.c_str(), bak.c_str(), FALSE)) {
+        Fail(failure);
+        return FALSE;
+    }
+    m_saved.push_back({index, dst, bak});
+    // The line must be on disk before dst changes, so that a log left by a crash
+    // still names every backup made; a backup that cannot be listed is no backup.
+    if (m_log && (std::fprintf(m_log, "%s\n", bak.c_str()) < 0 || std::fflush(m_log) != 0)) {
+        Fail(failure);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CReplaceRun::Install(const std::string& src, const std::string& dst) {
+    std::string folder = dst;
+    RixSetPathParts(folder, nullptr, nullptr, "", "");
+    if (!FileExists(folder) && !RixMakeFolder(folder)) {
+        Fail(StrFormat("ﾌｫﾙﾀﾞ[%s]を作成できませんでした", folder.c_str()));
+        return FALSE;
+    }
+    if (!::CopyFileA(src.c_str(), dst.c_str(), FALSE)) {
+        Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CReplaceRun::Undo() {
+    for (auto saved = m_saved.rbegin(); saved != m_saved.rend(); ++saved) {
+        const char* bak = saved->bak.c_str();
+        const char* dst = saved->dst.c_str();
+        m_progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak, dst));
+        // A file that the failed copy left untouched (read-only, locked) is not written again.
+        if (RixCompareFiles(saved->bak, saved->dst) != 0 && !::CopyFileA(bak, dst, FALSE)) {
+            Fail(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした", bak, dst));
+            return FALSE;
+        }
+        m_progress.SetPos(saved->index);
+    }
+    return TRUE;
+}
+}  // namespace
+
+BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
+    std::string logName;
+    GetRollbackLogName(m_nLogCount, logName);
+    CStdioFile log;
+    if (!bRestore) {
+        log.reset(std::fopen(logName.c_str(), "wt"));
+        if (!log) {
+            MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK);
+            return FALSE;
+        }
+    }
+
+    const int count = static_cast<int>(m_files.size());
+    CProgressDlg progress;
+    progress.Create(this);
+    progress.SetRange(0, count);
+    progress.SetWindowText(StrFormat("%s中", bRestore ? "復元" : "更新"));
+
+    CReplaceRun run(*this, progress, bRestore, log.get());
+    bool failed = false;
+    for (int i = 0; i < count && !failed; ++i)
+        failed = !run.Entry(i);
+    log.reset();
+
+    if (failed) {
+        // When the undo itself fails, an update's log stays: it lists backups still needed.
+        if (run.Undo() && !bRestore)
+            ::DeleteFileA(logName.c_str());
+        return FALSE;
+    }
+    // A restore has consumed its generation's log; an update that saved nothing leaves none.
+    if (bRestore || IsEmptyFile(logName))
+        ::DeleteFileA(logName.c_str());
+    return TRUE;
 }
