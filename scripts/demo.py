@@ -3,15 +3,14 @@ ravaZAZ 3.5 revision 1, publishes revision 2 on an update server on 127.0.0.1, a
 runs ZynUpdate.exe on it. With --interactive the user drives the dialog; otherwise
 the update is driven through the window helper and the result is printed."""
 import argparse
-import functools
-import http.server
 import os
 import sys
-import threading
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests")
+sys.path[:0] = [os.path.join(tests, "e2e"), os.path.join(tests, "server")]
 import updates  # noqa: E402
 import zyn  # noqa: E402
+from update_server import UpdateServer  # noqa: E402
 
 INSTALLED = {
     "CAD/Ver3.5": updates.ver_text("ravaZAZ", "3.5", 1),
@@ -26,18 +25,6 @@ UPDATE = {
     "CAD/data/steel.csv": "形鋼,H-200x100\r\n形鋼,H-250x125\r\n".encode("cp932"),
     "CAD/data/sections-new.csv": "新規断面\r\n".encode("cp932"),
 }
-
-
-def serve(folder):
-    handler = functools.partial(QuietHandler, directory=folder)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
-
-
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
 
 
 def show_tree(title):
@@ -83,8 +70,8 @@ def main():
         zyn.write_file("D:\\" + name.replace("/", "\\"), content)
     server_folder = os.path.join(zyn.BUILD, "demo-server")
     updates.publish(server_folder, "3.5", 2, UPDATE, notes=["・鋼材データ追加", "・図面出力の不具合修正"])
-    server = serve(server_folder)
-    url = "http://127.0.0.1:%d/" % server.server_address[1]
+    server = UpdateServer(server_folder).start()
+    url = server.url()
     exe = zyn.install_program(settings={"FixDirUrl": url, "FixFileName": "UPD"})
     print("update server: %s (serving %s)" % (url, server_folder))
     print("installation:  D:\\CAD = %s" % zyn.linux_path("D:\\CAD"))
@@ -106,7 +93,7 @@ def main():
                 print("  " + line)
     if not logs:
         print("no generation was left behind")
-    server.shutdown()
+    server.stop()
 
 
 if __name__ == "__main__":
