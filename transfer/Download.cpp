@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdlib>
 
 #include "DownloadPlan.h"
@@ -22,6 +23,17 @@ bool ReadBlock(HINTERNET request, char* block, DWORD size, DWORD& got) {
         got += read;
     }
     return true;
+}
+
+// A length that is not a plain decimal number is no length: read as 0 it would
+// pass an empty file for a finished download.
+bool ParseLength(const char* text, ULONGLONG& length) {
+    if (*text < '0' || *text > '9')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    length = std::strtoull(text, &end, 10);
+    return errno == 0 && *end == '\0';
 }
 
 // Copies the body into file block by block; null when all length bytes arrived,
@@ -90,9 +102,10 @@ BOOL CZynUpdateDlg::Download() {
         return fail(StrFormat("更新ﾌｧｲﾙ[%s]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=%s)", object.c_str(), status));
     char lengthText[1024] = "";
     DWORD lengthBytes = sizeof(lengthText);
-    if (!::HttpQueryInfoA(request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthBytes, nullptr))
+    ULONGLONG length = 0;
+    if (!::HttpQueryInfoA(request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthBytes, nullptr) ||
+        !ParseLength(lengthText, length))
         return fail("更新ﾌｧｲﾙの長さを取得できませんでした");
-    ULONGLONG length = std::strtoull(lengthText, nullptr, 10);
 
     // Only a complete download ever carries the final name, which a later run offers to reuse.
     std::string partial = m_strUpdateFile + ".tmp";

@@ -6,6 +6,7 @@ Under /-/ it also misbehaves on demand, for the file at the rest of the path:
 
     /-/status/<code>/<path>   answers <code> (404, 500, ...) with a short body
     /-/nolength/<path>        the file without a Content-Length header
+    /-/badlength/<path>       the file with a Content-Length that is no number
     /-/short/<path>           announces the file's length, sends half, closes
     /-/slow/<path>            the file in 1 KiB pieces with a pause after each
     /-/redirect/<path>        302 to /<path>
@@ -138,7 +139,7 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
                 self.send_header("Location", "/" + rest)
                 self.send_header("Content-Length", "0")
                 self.end_headers()
-            elif behaviour in ("nolength", "short", "slow"):
+            elif behaviour in ("nolength", "badlength", "short", "slow"):
                 self.send_file(rest, behaviour)
             else:
                 self.send_error(400, "unknown behaviour")
@@ -161,7 +162,9 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
             data = f.read()
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
-        if behaviour != "nolength":
+        if behaviour == "badlength":
+            self.send_header("Content-Length", "unknown")
+        elif behaviour != "nolength":
             self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         if behaviour == "short":

@@ -263,9 +263,13 @@ TEST_F(Transfer, AnswersWithoutAFileCreateNone) {
     WriteBytes(m_server + "UPD350.EXE", Pattern(2000));
     m_dlg.m_strUpdateUrl = ServerUrl("-/nolength/unit/transfer_srv/UPD350.EXE");
     EXPECT_FALSE(m_dlg.Download());
+    // A length that is no number is no length either, not an empty update.
+    m_dlg.m_strUpdateUrl = ServerUrl("-/badlength/unit/transfer_srv/UPD350.EXE");
+    EXPECT_FALSE(m_dlg.Download());
     EXPECT_EQ(m_boxes.Texts(),
               (std::vector<std::string>{"更新ﾌｧｲﾙ[/unit/transfer_srv/UPD350.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=404)",
                                         "更新ﾌｧｲﾙ[/-/status/500/dir/UPD350.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=500)",
+                                        "更新ﾌｧｲﾙの長さを取得できませんでした",
                                         "更新ﾌｧｲﾙの長さを取得できませんでした"}));
     for (const CShownBox& box : m_boxes.Shown()) {
         EXPECT_EQ(box.caption, kDownloadCaption);
