@@ -2,6 +2,7 @@
 server and its restore through the full dialog, and "-DELBAK" on the command line."""
 import os
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
@@ -138,3 +139,51 @@ class DeleteBackupsSwitch(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class KilledInTheMiddle(unittest.TestCase):
+    """The program dies while it replaces files; the generation it leaves still names
+    every backup it made, so a restore through the program gives back every byte."""
+
+    FILES = 400
+
+    def test_restore_after_a_kill_gives_back_the_tree(self):
+        zyn.clear_drive()
+        installed = {"CAD\\Ver3.5": updates.ver_text("ravaZAZ", "3.5", 1)}
+        update = {"CAD/Ver3.5": updates.ver_text("ravaZAZ", "3.5", 2)}
+        for i in range(self.FILES):
+            installed["CAD\\parts\\p%03d.dat" % i] = bytes([i % 251]) * 16384
+            update["CAD/parts/p%03d.dat" % i] = bytes([(i + 1) % 251]) * 20000
+        for name, content in installed.items():
+            zyn.write_file("D:\\" + name, content)
+        server = UpdateServer(zyn.DRIVE_D).start()
+        self.addCleanup(server.stop)
+        updates.publish(zyn.linux_path("D:\\srv"), "3.5", 2, update)
+        exe = zyn.install_program(PROGRAM_FOLDER, settings={"FixDirUrl": server.url("srv/"), "FixFileName": "UPD"})
+        before = cad_tree()
+
+        log = zyn.linux_path(PROGRAM_FOLDER + "\\ZynUpdate.LOG1")
+        with zyn.Program(exe, ["-AUTO"]) as program:
+            program.expect_box("合番", "Yes")
+            deadline = time.time() + 60
+            while not (os.path.exists(log) and zyn.read_file(PROGRAM_FOLDER + "\\ZynUpdate.LOG1").count(b"\n") >= 40):
+                self.assertLess(time.time(), deadline, "the replacement never started")
+                time.sleep(0.002)
+            program.call("kill")
+            program.wait_exit()
+        listed = zyn.read_file(PROGRAM_FOLDER + "\\ZynUpdate.LOG1").count(b"\n")
+        self.assertLess(listed, self.FILES, "the update ended before it was killed")
+        self.assertNotEqual(cad_tree(), before)
+
+        with zyn.Program(exe) as program:
+            dialog = program.wait_dialog()
+            program.click(dialog, 1001)  # 更新前の状態に復元
+            program.expect_box("1回の復元が可能です")
+            program.click(program.wait_dialog(), 1005)
+            program.expect_box("復元に成功しました", timeout=60)
+            program.click(program.wait_dialog(), 1006)
+            self.assertEqual(program.wait_exit(), 0)
+
+        restored = {name: data for name, data in cad_tree().items() if not name.endswith(".ORG")}
+        self.assertEqual(restored, before)
+        self.assertEqual(logs(), [])
