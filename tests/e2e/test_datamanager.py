@@ -60,7 +60,8 @@ class AfterASuccessfulUpdate(unittest.TestCase):
         updates.publish(zyn.linux_path("D:\\srv"), "3.5", 2,
                         {"CAD/bin/a.dll": b"new", "CAD/Ver3.5": updates.ver_text("ravaZAZ", "3.5", 2)})
         url = self.server.url("srv/")
-        self.settings = {"FixDirUrl": url, "FixFileName": "UPD", "DoviFixDirUrl": url, "DoviFixFileName": "UPD"}
+        self.settings = {"FixDirUrl": url, "FixFileName": "UPD", "DoviFixDirUrl": url, "DoviFixFileName": "UPD",
+                         "7qvFixDirUrl": url, "7qvFixFileName": "UPD"}
 
     def install(self, with_stand_in=True):
         if with_stand_in:
@@ -78,6 +79,15 @@ class AfterASuccessfulUpdate(unittest.TestCase):
         with zyn.Program(exe, ["-AUTO", "-HOME", "D:\\CAD"]) as program:
             self.assertEqual(program.run_to_end([("合番", "Yes"), ("更新に成功しました", "OK")]), 0)
         self.assertEqual(zyn.read_file("D:\\CAD\\bin\\a.dll"), b"new")
+        self.assertEqual(self.recorded_command_line(), "D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
+
+    def test_unattended_simple_mode_asks_nothing_and_keeps_no_backup(self):
+        exe = self.install()
+        with zyn.Program(exe, ["-AUTO", "-7QV", "-HOME", "D:\\CAD"]) as program:
+            self.assertEqual(program.run_to_end([("更新に成功しました", "OK")]), 0)
+        self.assertEqual(zyn.read_file("D:\\CAD\\bin\\a.dll"), b"new")
+        self.assertFalse(zyn.exists("D:\\CAD\\bin\\a.dll.BAK1"))
+        self.assertFalse(zyn.exists("D:\\CAD\\Update\\ZynUpdate.LOG1"))
         self.assertEqual(self.recorded_command_line(), "D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
 
     def test_mode_1_asks_and_closes_after_a_started_data_manager(self):
