@@ -141,11 +141,6 @@ private:
     CWindowLog m_log;
 };
 
-bool HasQueued(HWND hWnd, UINT first, UINT last) {
-    MSG msg;
-    return ::PeekMessageA(&msg, hWnd, first, last, PM_REMOVE) != FALSE;
-}
-
 bool IsReportedAsXp() {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);
@@ -209,31 +204,51 @@ std::string WriteExitBatch(const std::string& folder) {
 }
 }  // namespace
 
-TEST(RixCmdExecute, DirectCommandWaitsForTheExitCodeAndLogsOneLine) {
+// Direct and interpreter commands, waiting and not, and the ones that start nothing:
+// each gives its result and exit code and logs one line.
+TEST(RixCmdExecute, RunsCommandsDirectlyOrThroughTheInterpreterAndLogsEach) {
+    ASSERT_FALSE(IsReportedAsXp());
+    const std::string folder = ScratchFolder("exec_run");
+    const std::string batch = WriteExitBatch(folder), standIn = StandInIn(folder), missing = folder + "missing.exe";
+    ASSERT_FALSE(batch.empty() || standIn.empty());
+    const DWORD kUnchanged = 12345;
+    const struct {
+        std::string command;
+        int mode, wait;
+        const char* folder;
+        int result;
+        DWORD exitCode;
+        std::string logged;  // the command line built, and the mode it logs
+        int loggedMode;
+    } cases[] = {
+        {ExitCodeCommand(42), 1, 1, nullptr, 0, 42, ExitCodeCommand(42), 1},
+        {ExitCodeCommand(7), 21, 1, "", 0, 7, ExitCodeCommand(7), 1},
+        {ExitCodeCommand(3), 0, 1, nullptr, 0, 3, ComSpec() + " /c " + ExitCodeCommand(3), 0},
+        {"exit 5", 20, 1, nullptr, 0, 5, ComSpec() + " /c exit 5", 0},
+        {"cd > here.txt", 10, 1, folder.c_str(), 0, 0, ComSpec() + " /c cd > here.txt", 0},
+        {batch + " 6", 1, 1, nullptr, 0, 6, batch + " 6", 1},  // not XP: the batch file starts directly
+        {missing, 1, 1, nullptr, 1, kUnchanged, missing, 1},
+        {ExitCodeCommand(5, 3000), 1, 0, nullptr, 0, kUnchanged, ExitCodeCommand(5, 3000), 1},
+        {ExitCodeCommand(6, 3000), 1, 10, nullptr, 0, kUnchanged, ExitCodeCommand(6, 3000), 1},
+        {standIn, 21, 2, nullptr, 2, kUnchanged, standIn, 21},  // wait mode 2 without a window
+    };
     CMailslotReader reader;
     ASSERT_TRUE(reader.IsOpen());
-    DWORD exitCode = 0;
-    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(42).c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
-    EXPECT_EQ(exitCode, 42u);
-    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(7).c_str(), 21, 1, "", nullptr, nullptr), 0);
-    EXPECT_EQ(reader.ReadAll(),
-              (Messages{Logged(ExitCodeCommand(42), 1, 1, 0, 42), Logged(ExitCodeCommand(7), 1, 1, 0, 7)}));
-}
-
-TEST(RixCmdExecute, InterpreterCommandRunsThroughComSpecInTheGivenFolder) {
-    const std::string folder = ScratchFolder("exec_interpreter");
-    CMailslotReader reader;
-    ASSERT_TRUE(reader.IsOpen());
-    DWORD exitCode = 0;
-    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(3).c_str(), 0, 1, nullptr, &exitCode, nullptr), 0);
-    EXPECT_EQ(exitCode, 3u);
-    EXPECT_EQ(RixCmdExecute("exit 5", 20, 1, nullptr, &exitCode, nullptr), 0);
-    EXPECT_EQ(exitCode, 5u);
-    EXPECT_EQ(RixCmdExecute("cd > here.txt", 10, 1, folder.c_str(), &exitCode, nullptr), 0);
+    Messages expected;
+    for (const auto& c : cases) {
+        DWORD exitCode = kUnchanged;
+        const DWORD started = ::GetTickCount();
+        EXPECT_EQ(RixCmdExecute(c.command.c_str(), c.mode, c.wait, c.folder, &exitCode, nullptr), c.result) << c.command;
+        EXPECT_EQ(exitCode, c.exitCode) << c.command;
+        if (c.wait % 10 != 1) {
+            EXPECT_LT(::GetTickCount() - started, 2000u) << c.command;
+        }
+        expected.push_back(Logged(c.logged, c.loggedMode, c.wait, c.result, c.exitCode == kUnchanged ? 0 : c.exitCode));
+    }
+    EXPECT_EQ(reader.ReadAll(), expected);
     EXPECT_EQ(ReadBytes(folder + "here.txt"), folder.substr(0, folder.size() - 1) + "\r\n");
-    EXPECT_EQ(reader.ReadAll(), (Messages{Logged(ComSpec() + " /c " + ExitCodeCommand(3), 0, 1, 0, 3),
-                                          Logged(ComSpec() + " /c exit 5", 0, 1, 0, 5),
-                                          Logged(ComSpec() + " /c cd > here.txt", 0, 1, 0, 0)}));
+    ::Sleep(500);  // time enough for a wrongly started stand-in to leave its record
+    EXPECT_FALSE(Exists(folder + "ZynImpDataManager.args"));
 }
 
 TEST(RixCmdExecute, TensDigitOfTheModeHidesTheWindow) {
@@ -247,43 +262,6 @@ TEST(RixCmdExecute, TensDigitOfTheModeHidesTheWindow) {
         EXPECT_EQ(RixCmdExecute(command.c_str(), c.mode, 1, nullptr, &show, nullptr), 0);
         EXPECT_EQ(show, c.show) << "cmd_mode " << c.mode;
     }
-}
-
-TEST(RixCmdExecute, WithoutWaitingReturnsAtOnceAndLeavesTheExitCodeAlone) {
-    CMailslotReader reader;
-    ASSERT_TRUE(reader.IsOpen());
-    DWORD exitCode = 12345;
-    DWORD started = ::GetTickCount();
-    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(5, 3000).c_str(), 1, 0, nullptr, &exitCode, nullptr), 0);
-    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(6, 3000).c_str(), 1, 10, nullptr, &exitCode, nullptr), 0);
-    EXPECT_LT(::GetTickCount() - started, 2000u);
-    EXPECT_EQ(exitCode, 12345u);
-    EXPECT_EQ(reader.ReadAll(),
-              (Messages{Logged(ExitCodeCommand(5, 3000), 1, 0, 0, 0), Logged(ExitCodeCommand(6, 3000), 1, 10, 0, 0)}));
-}
-
-TEST(RixCmdExecute, WaitMode2WithoutWindowStartsNothing) {
-    const std::string folder = ScratchFolder("exec_nowindow");
-    const std::string standIn = StandInIn(folder);
-    ASSERT_FALSE(standIn.empty());
-    CMailslotReader reader;
-    ASSERT_TRUE(reader.IsOpen());
-    DWORD exitCode = 12345;
-    EXPECT_EQ(RixCmdExecute(standIn.c_str(), 21, 2, nullptr, &exitCode, nullptr), 2);
-    EXPECT_EQ(exitCode, 12345u);
-    EXPECT_EQ(reader.ReadAll(), Messages{Logged(standIn, 21, 2, 2, 0)});
-    ::Sleep(500);  // time enough for a wrongly started program to leave its record
-    EXPECT_FALSE(Exists(folder + "ZynImpDataManager.args"));
-}
-
-TEST(RixCmdExecute, ProgramThatCannotStartGivesOne) {
-    const std::string missing = ScratchFolder("exec_missing") + "missing.exe";
-    CMailslotReader reader;
-    ASSERT_TRUE(reader.IsOpen());
-    DWORD exitCode = 12345;
-    EXPECT_EQ(RixCmdExecute(missing.c_str(), 1, 1, nullptr, &exitCode, nullptr), 1);
-    EXPECT_EQ(exitCode, 12345u);
-    EXPECT_EQ(reader.ReadAll(), Messages{Logged(missing, 1, 1, 1, 0)});
 }
 
 TEST(RixCmdExecute, CommandLineBeyond8191CharactersIsRefused) {
@@ -338,9 +316,10 @@ TEST(RixCmdExecute, WaitWithWindowDiscardsItsInputAndEndsOnExitCode259) {
         EXPECT_EQ(RixCmdExecute(ExitCodeCommand(259, 300).c_str(), 1, 1, nullptr, &exitCode, window.get()), 0);
     }
     EXPECT_EQ(exitCode, 259u);
-    EXPECT_FALSE(HasQueued(window.get(), WM_KEYFIRST, WM_KEYLAST));
-    EXPECT_FALSE(HasQueued(window.get(), WM_MOUSEFIRST, WM_MOUSELAST));
-    EXPECT_TRUE(HasQueued(window.get(), WM_USER, WM_USER));
+    MSG msg;
+    EXPECT_FALSE(::PeekMessageA(&msg, window.get(), WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
+    EXPECT_FALSE(::PeekMessageA(&msg, window.get(), WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE));
+    EXPECT_TRUE(::PeekMessageA(&msg, window.get(), WM_USER, WM_USER, PM_REMOVE));
     EXPECT_EQ(reader.ReadAll(), Messages{Logged(ExitCodeCommand(259, 300), 1, 1, 0, 259)});
 }
 
@@ -373,28 +352,11 @@ TEST(RixCmdExecute, WaitMode2KeepsTheDisabledWindowAliveAndEnablesItAgain) {
 }
 
 TEST(RixIsBatchFile, LooksOnlyAtTheFirstBatAndTheFirstCmd) {
-    EXPECT_TRUE(RixIsBatchFile("x.bat"));
-    EXPECT_TRUE(RixIsBatchFile("D:\\Jobs\\RUN.BAT a b"));
-    EXPECT_TRUE(RixIsBatchFile("D:\\Jobs\\run.cmd"));
-    EXPECT_TRUE(RixIsBatchFile("a.bat.cmd"));  // no batch by its .bat, but by its .cmd
-    EXPECT_FALSE(RixIsBatchFile("\"D:\\Jobs\\run.bat\" a"));
-    EXPECT_FALSE(RixIsBatchFile("D:\\Jobs\\run.bat\""));
-    EXPECT_FALSE(RixIsBatchFile(".bat x"));
-    EXPECT_FALSE(RixIsBatchFile("x.batch y.bat"));
-    EXPECT_FALSE(RixIsBatchFile("x.exe"));
-    EXPECT_FALSE(RixIsBatchFile(""));
-}
-
-TEST(RixCmdExecute, BatchFileStartsDirectlyWhenTheSystemIsNotXp) {
-    ASSERT_FALSE(IsReportedAsXp());
-    const std::string batch = WriteExitBatch(ScratchFolder("exec_batch"));
-    ASSERT_FALSE(batch.empty());
-    CMailslotReader reader;
-    ASSERT_TRUE(reader.IsOpen());
-    DWORD exitCode = 0;
-    EXPECT_EQ(RixCmdExecute((batch + " 6").c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
-    EXPECT_EQ(exitCode, 6u);
-    EXPECT_EQ(reader.ReadAll(), Messages{Logged(batch + " 6", 1, 1, 0, 6)});
+    // "a.bat.cmd": no batch by its .bat, but by its .cmd.
+    for (const char* batch : {"x.bat", "D:\\Jobs\\RUN.BAT a b", "D:\\Jobs\\run.cmd", "a.bat.cmd"})
+        EXPECT_TRUE(RixIsBatchFile(batch)) << batch;
+    for (const char* other : {"\"D:\\Jobs\\run.bat\" a", "D:\\Jobs\\run.bat\"", ".bat x", "x.batch y.bat", "x.exe", ""})
+        EXPECT_FALSE(RixIsBatchFile(other)) << other;
 }
 
 // Run by the test below in a copy of this program to which Wine reports Windows XP.
@@ -431,7 +393,7 @@ TEST(RixCmdExecute, OnWindowsXpBatchFilesRunThroughTheInterpreter) {
                         Logged(ComSpec() + " /c " + ExitCodeCommand(4), 0, 1, 0, 4), Logged(command, 1, 1, 0, 0)}));
 }
 
-// Run by the test below in a fresh process: the control is loaded at its first use.
+// Run by the test below in a fresh process.
 TEST(HelpControl, DISABLED_IsUsedOnlyByWaitsThatCloseHelpWindows) {
     ASSERT_EQ(::GetModuleHandleA("hhctrl.ocx"), nullptr);
     EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 0, nullptr, nullptr, nullptr), 0);
@@ -450,19 +412,15 @@ TEST(HelpControl, DISABLED_IsLoadedFromItsRegisteredPath) {
     EXPECT_EQ(::GetModuleHandleA("hhctrl.ocx") != nullptr, std::string(expected) == "loaded");
 }
 
-TEST(RixCmdExecute, WaitsCloseHelpWindowsUnlessTheTensDigitKeepsThem) {
+// Each child is a fresh process, where the control is loaded at its first use.
+TEST(RixCmdExecute, HelpControlIsLoadedOnlyToCloseHelpWindowsAndFromItsRegistration) {
     const std::string command = "\"" + ThisProgram() + "\" --gtest_also_run_disabled_tests --gtest_brief=1";
     DWORD exitCode = 1;
-    EXPECT_EQ(
-        RixCmdExecute((command + " --gtest_filter=HelpControl.*UsedOnly*").c_str(), 1, 1, nullptr, &exitCode, nullptr),
-        0);
+    EXPECT_EQ(RixCmdExecute((command + " --gtest_filter=HelpControl.*UsedOnly*").c_str(), 1, 1, nullptr, &exitCode,
+                            nullptr),
+              0);
     EXPECT_EQ(exitCode, 0u) << "the test in the child failed";
-}
 
-TEST(RixCmdExecute, HelpControlComesFromItsRegistrationWithVariablesExpanded) {
-    const std::string command =
-        "\"" + ThisProgram() +
-        "\" --gtest_also_run_disabled_tests --gtest_brief=1 --gtest_filter=HelpControl.*Registered*";
     CHelpControlRegistration registration(REG_EXPAND_SZ, "%ZYN_HELP_CONTROL%");
     ASSERT_TRUE(registration.IsChanged());
     char system[MAX_PATH];
@@ -475,8 +433,10 @@ TEST(RixCmdExecute, HelpControlComesFromItsRegistrationWithVariablesExpanded) {
     for (const auto& c : cases) {
         CEnvironmentOverride path("ZYN_HELP_CONTROL", c.path.c_str());
         CEnvironmentOverride expected("ZYN_HELP_EXPECTED", c.expected);
-        DWORD exitCode = 1;
-        EXPECT_EQ(RixCmdExecute(command.c_str(), 1, 1, nullptr, &exitCode, nullptr), 0);
+        exitCode = 1;
+        EXPECT_EQ(RixCmdExecute((command + " --gtest_filter=HelpControl.*Registered*").c_str(), 1, 1, nullptr,
+                                &exitCode, nullptr),
+                  0);
         EXPECT_EQ(exitCode, 0u) << "the child expecting the control " << c.expected << " failed";
     }
 }
