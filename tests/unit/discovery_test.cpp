@@ -61,52 +61,39 @@ const UINT kInformation = MB_OK | MB_ICONINFORMATION;
 }  // namespace
 
 TEST(VersionText, KeysOrderVersionsAndCodesDropTheLetter) {
-    EXPECT_EQ(VersionKey("3.5"), 35000);
-    EXPECT_EQ(VersionKey("3.50"), 35000);
-    EXPECT_EQ(VersionKey("3.5a"), 35001);
-    EXPECT_EQ(VersionKey("3.5z"), 35026);
-    EXPECT_EQ(VersionKey("3"), 30000);
-    EXPECT_EQ(VersionKey("10.25"), 102500);
-    EXPECT_EQ(VersionKey("3.1234"), 31234);
-    EXPECT_EQ(VersionKey("3.12345"), 312345);  // four places or more: no zeros appended
-    EXPECT_EQ(VersionKey("3.5.1"), 3510);       // places count from the first "."
-    EXPECT_EQ(VersionKey("99999999999"), INT_MAX);
-    EXPECT_EQ(VersionCode(VersionKey("3.5")), 350);
-    EXPECT_EQ(VersionCode(VersionKey("3.5a")), 350);
-    EXPECT_EQ(VersionCode(VersionKey("10.25")), 1025);
-}
-
-TEST(VersionText, VersionTextIsTheLowerCasedRestOfTheName) {
+    const struct {
+        const char* text;
+        int key, code;
+    } cases[] = {{"3.5", 35000, 350},   {"3.50", 35000, 350},     {"3.5a", 35001, 350},
+                 {"3.5z", 35026, 350},  {"3", 30000, 300},        {"10.25", 102500, 1025},
+                 {"3.12345", 312345, 0},  // four places or more: no zeros appended
+                 {"3.5.1", 3510, 0},  // places count from the first "."
+                 {"99999999999", INT_MAX, 0},
+                 {"3.5ア", 35, 0}};  // ア is 0x83 0x41 in code page 932: its trail byte is no letter
+    for (const auto& c : cases) {
+        EXPECT_EQ(VersionKey(c.text), c.key) << c.text;
+        if (c.code) {
+            EXPECT_EQ(VersionCode(VersionKey(c.text)), c.code) << c.text;
+        }
+    }
     EXPECT_EQ(VerFileVersionText("Ver3.5A"), "3.5a");
-    EXPECT_EQ(VerFileVersionText("VER10.25"), "10.25");
-    EXPECT_EQ(VerFileVersionText("Ver"), "");
-    // ア is 0x83 0x41 in code page 932: its trail byte is no capital A.
-    EXPECT_EQ(VerFileVersionText("Ver3.5ア"), "3.5ア");
-    // Out of the expected form, so the key means little; but the trail byte is no letter
-    // (which would add 1).
-    EXPECT_EQ(VersionKey("3.5ア"), 35);
+    EXPECT_EQ(VerFileVersionText("Ver3.5ア"), "3.5ア");  // the trail byte 0x41 is no capital A
 }
 
 TEST(VersionText, RevisionIsTheNumberAfterTheLastNoMarker) {
-    EXPECT_EQ(ParseRevision("ravaZAZ Ver3.5 (No.3)\r\n(No.12) fixes\r\n"), 12);
-    EXPECT_EQ(ParseRevision("(No.3) and later No.7 without a bracket"), 0);
-    EXPECT_EQ(ParseRevision("no marker at all"), 0);
-    EXPECT_EQ(ParseRevision("no.5) is another case"), 0);
-    EXPECT_EQ(ParseRevision("No.  15)"), 15);
-    EXPECT_EQ(ParseRevision("No.12a)"), 12);
-    EXPECT_EQ(ParseRevision("No.)"), 0);
-    EXPECT_EQ(ParseRevision(""), 0);
-}
-
-TEST(VersionText, BackupExtensionsAreBakAndOrg) {
-    for (const char* ext : {".bak", ".BAK", ".BAK2", ".bak13", ".org", ".ORG"})
-        EXPECT_TRUE(IsBackupExtension(ext)) << ext;
-    for (const char* ext : {".orig", ".5", "", ".ba", ".org1"})
-        EXPECT_FALSE(IsBackupExtension(ext)) << ext;
+    const std::pair<const char*, int> cases[] = {{"ravaZAZ Ver3.5 (No.3)\r\n(No.12) fixes\r\n", 12},
+                                                 {"(No.3) and later No.7 without a bracket", 0},
+                                                 {"no marker at all", 0},
+                                                 {"no.5) is another case", 0},
+                                                 {"No.  15)", 15},
+                                                 {"No.12a)", 12},
+                                                 {"No.)", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseRevision(c.first), c.second) << c.first;
 }
 
 TEST_F(Discovery, BackupCopiesAreNoCandidates) {
-    WriteBytes(m_cad + "Ver3.5", "ravaZAZ (No.4)\r\n");
+    WriteBytes(m_cad + "Ver3.5", std::string("ravaZAZ (No.4)\0(No.9)", 21));  // no text after a zero byte
     WriteBytes(m_cad + "Ver3.9.bak", "(No.9)");
     WriteBytes(m_cad + "Ver4.0.BAK2", "(No.9)");
     WriteBytes(m_cad + "Ver4.1.org", "(No.9)");
@@ -182,12 +169,6 @@ TEST_F(Discovery, FailuresNameTheFolderOrTheFile) {
     EXPECT_EQ(m_boxes.Shown()[0].caption, "CZynUpdateDlg::GetZynInfo");
 }
 
-TEST_F(Discovery, TextAfterAZeroByteIsNoRevision) {
-    WriteBytes(m_cad + "Ver3.5", std::string("(No.4)\0(No.9)", 13));
-    EXPECT_EQ(m_dlg.GetZynInfo(TRUE), 1);
-    EXPECT_EQ(m_dlg.m_nRevision, 4);
-}
-
 TEST_F(Discovery, CadFolderComesFromHomeThenEnvironmentThenTheProgramsPlace) {
     std::string other = ScratchFolder("cad_env");
     WriteBytes(m_cad + "Ver3.5", "(No.1)");
@@ -254,54 +235,43 @@ TEST_F(Discovery, SettingsOfModeZeroAndTheFoldersBesideThem) {
 
 TEST_F(Discovery, EachModeReadsItsOwnKeysAndNames) {
     WriteBytes(m_cad + "Ver3.5", "(No.3)");
-    WriteIni("FixDirUrl=http://plain/\r\nFixFileName=UPD\r\nDoviFixDirUrl=http://dovi/\r\nDoviFixFileName=DOV\r\n"
-             "7qvFixFileName=QV\r\n");
-    App().m_nMode = 1;
-    ASSERT_TRUE(m_dlg.ReadSetting(TRUE));
-    EXPECT_EQ(m_dlg.m_strFixDirUrl, "http://dovi/");
-    EXPECT_EQ(m_dlg.m_strFixFileName, "DOV");
-    EXPECT_EQ(m_dlg.m_strAppName, "ホルビア");
-    EXPECT_EQ(m_dlg.m_strAgent.rfind("ZynUpdate MODE:1 ", 0), 0u);
-
-    App().m_nMode = 3;
-    ASSERT_TRUE(m_dlg.ReadSetting(TRUE));
-    EXPECT_EQ(m_dlg.m_strFixDirUrl, "http://plain/");
-    EXPECT_EQ(m_dlg.m_strFixFileName, "UPD");
-    EXPECT_EQ(m_dlg.m_strAppName, "ravaZAZ");
-
-    // Mode 2 reads only the 7qv keys: the plain FixDirUrl does not count.
-    App().m_nMode = 2;
-    EXPECT_FALSE(m_dlg.ReadSetting(TRUE));
-    EXPECT_EQ(m_boxes.Texts(),
-              std::vector<std::string>{"設定ﾌｧｲﾙ[" + IniPath() + "]から更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました"});
-
-    m_boxes.Clear();
-    WriteIni("7qvFixDirUrl=http://qv/\r\n7qvFixFileName=QV\r\nAppName=鉄骨ﾃｽﾄ\r\n");
-    ASSERT_TRUE(m_dlg.ReadSetting(TRUE));
-    EXPECT_EQ(m_dlg.m_strAppName, "鉄骨ﾃｽﾄ");
-    App().m_nMode = 1;
-    WriteIni("DoviFixDirUrl=http://dovi/\r\nDoviFixFileName=DOV\r\nAppName=\r\n");
-    ASSERT_TRUE(m_dlg.ReadSetting(TRUE));
-    EXPECT_EQ(m_dlg.m_strAppName, "ホルビア");  // empty keeps the default
-    App().m_nMode = 2;
-    WriteIni("7qvFixDirUrl=http://qv/\r\n7qvFixFileName=QV\r\n");
-    ASSERT_TRUE(m_dlg.ReadSetting(TRUE));
-    EXPECT_EQ(m_dlg.m_strAppName, "vardoPlus");
+    const std::string all = "FixDirUrl=http://plain/\r\nFixFileName=UPD\r\nDoviFixDirUrl=http://dovi/\r\n"
+                            "DoviFixFileName=DOV\r\n7qvFixFileName=QV\r\n";
+    const struct {
+        int mode;
+        std::string ini;
+        const char *url, *name, *appName;
+    } cases[] = {{1, all, "http://dovi/", "DOV", "ホルビア"},
+                 {3, all, "http://plain/", "UPD", "ravaZAZ"},
+                 {2, "7qvFixDirUrl=http://qv/\r\n7qvFixFileName=QV\r\nAppName=鉄骨ﾃｽﾄ\r\n", "http://qv/", "QV", "鉄骨ﾃｽﾄ"},
+                 {2, "7qvFixDirUrl=http://qv/\r\n7qvFixFileName=QV\r\n", "http://qv/", "QV", "vardoPlus"},
+                 {1, "DoviFixDirUrl=http://d/\r\nDoviFixFileName=D\r\nAppName=\r\n", "http://d/", "D", "ホルビア"}};
+    for (const auto& c : cases) {
+        App().m_nMode = c.mode;
+        WriteIni(c.ini);
+        ASSERT_TRUE(m_dlg.ReadSetting(TRUE)) << c.mode << " " << c.ini;
+        EXPECT_EQ(m_dlg.m_strFixDirUrl, c.url);
+        EXPECT_EQ(m_dlg.m_strFixFileName, c.name);
+        EXPECT_EQ(m_dlg.m_strAppName, c.appName);  // an empty AppName keeps the default
+        EXPECT_EQ(m_dlg.m_strAgent.rfind(StrFormat("ZynUpdate MODE:%d ", c.mode), 0), 0u);
+    }
     EXPECT_TRUE(m_boxes.Shown().empty());
 }
 
 TEST_F(Discovery, SettingsFailuresStopAtTheFirstAndSayWhy) {
     WriteBytes(m_cad + "Ver3.5", "(No.3)");
     const std::string ini = IniPath();
+    const std::string noUrl = "設定ﾌｧｲﾙ[" + ini + "]から更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました";
     EXPECT_FALSE(m_dlg.ReadSetting(TRUE));  // no settings file at all
     WriteIni("FixDirUrl=\r\nFixFileName=\r\n");
     EXPECT_FALSE(m_dlg.ReadSetting(TRUE));
     WriteIni("FixDirUrl=http://127.0.0.1/\r\nFixFileName=\r\n");
     EXPECT_FALSE(m_dlg.ReadSetting(TRUE));
-    EXPECT_EQ(m_boxes.Texts(), (std::vector<std::string>{
-                                   "設定ﾌｧｲﾙ[" + ini + "]から更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました",
-                                   "設定ﾌｧｲﾙ[" + ini + "]から更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました",
-                                   "設定ﾌｧｲﾙ[" + ini + "]から更新ﾌｧｲﾙ名の取得に失敗しました"}));
+    App().m_nMode = 2;  // reads only the 7qv keys
+    WriteIni("FixDirUrl=http://plain/\r\nFixFileName=UPD\r\n7qvFixFileName=QV\r\n");
+    EXPECT_FALSE(m_dlg.ReadSetting(TRUE));
+    EXPECT_EQ(m_boxes.Texts(), (std::vector<std::string>{noUrl, noUrl, "設定ﾌｧｲﾙ[" + ini + "]から更新ﾌｧｲﾙ名の取得に失敗しました",
+                                                          noUrl}));
     for (const CShownBox& box : m_boxes.Shown()) {
         EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
         EXPECT_EQ(box.caption, App().m_pszAppName);
@@ -309,6 +279,7 @@ TEST_F(Discovery, SettingsFailuresStopAtTheFirstAndSayWhy) {
 
     // A missing Ver file shows discovery's message, then the settings' own.
     m_boxes.Clear();
+    App().m_nMode = 0;
     ::DeleteFileA((m_cad + "Ver3.5").c_str());
     WriteIni("FixDirUrl=http://127.0.0.1/\r\nFixFileName=UPD\r\nAppName=ZAZ\r\n");
     EXPECT_FALSE(m_dlg.ReadSetting(TRUE));
