@@ -1,11 +1,8 @@
 #pragma once
 // Shared by the replacement, restore and deletion tests: a CAD tree with its work
-// folder and program folder on drive D:, a windowless main dialog working on it, and
-// a watch on the progress dialogs that the operations show.
+// folder and program folder on drive D:, and a windowless main dialog working on it.
 #include <gtest/gtest.h>
-#include <io.h>
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,69 +11,8 @@
 #include "TestSupport.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
+#include "progress_watch.h"
 #include "resource.h"
-
-// Records what the progress dialogs of this thread show (captions and message
-// lines, in order) and, when asked, clicks Cancel for real once the bar reaches a
-// position: the click is posted, so the operation sees it at its next CheckCancel.
-class CProgressWatch {
-public:
-    CProgressWatch() {
-        s_watch = this;
-        m_hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, Hook, nullptr, ::GetCurrentThreadId());
-    }
-    ~CProgressWatch() {
-        ::UnhookWindowsHookEx(m_hook);
-        s_watch = nullptr;
-    }
-    CProgressWatch(const CProgressWatch&) = delete;
-    CProgressWatch& operator=(const CProgressWatch&) = delete;
-
-    void CancelAtPosition(int position) { m_cancelAt = position; }
-    // Called with each new message line, while the operation waits for it.
-    void OnMessage(std::function<void(const std::string&)> callback) { m_onMessage = std::move(callback); }
-
-    // The caption of the last progress dialog, as its operation set it.
-    std::string Caption() const { return captions.empty() ? std::string() : captions.back(); }
-
-    std::vector<std::string> captions;
-    std::vector<std::string> messages;
-
-private:
-    static std::string TextOf(HWND window) {
-        char text[1024] = "";
-        ::GetWindowTextA(window, text, sizeof(text));
-        return text;
-    }
-    static bool IsProgressDialog(HWND window) { return window && ::GetDlgItem(window, IDC_PROGRESS_BAR) != nullptr; }
-
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
-        const CWPRETSTRUCT* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-        if (code == HC_ACTION && s_watch)
-            s_watch->Seen(call->hwnd, call->message, call->wParam);
-        return ::CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-
-    void Seen(HWND window, UINT message, WPARAM wParam) {
-        HWND parent = ::GetParent(window);
-        if (message == WM_SETTEXT && IsProgressDialog(window)) {
-            captions.push_back(TextOf(window));
-        } else if (message == WM_SETTEXT && IsProgressDialog(parent) &&
-                   ::GetDlgCtrlID(window) == IDC_PROGRESS_MESSAGE) {
-            messages.push_back(TextOf(window));
-            if (m_onMessage)
-                m_onMessage(messages.back());
-        } else if (message == PBM_SETPOS && static_cast<int>(wParam) == m_cancelAt && IsProgressDialog(parent)) {
-            m_cancelAt = -1;
-            ::PostMessageA(::GetDlgItem(parent, IDCANCEL), BM_CLICK, 0, 0);
-        }
-    }
-
-    static inline CProgressWatch* s_watch = nullptr;
-    HHOOK m_hook;
-    int m_cancelAt = -1;
-    std::function<void(const std::string&)> m_onMessage;
-};
 
 // A CAD installation in D:\unit\<test>\CAD\, its update extracted into Work\ (the
 // work folder maps onto the scratch folder), and the program folder Prog\ whose help

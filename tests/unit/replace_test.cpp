@@ -121,11 +121,18 @@ TEST_F(ReplaceTest, CancelInTheMiddlePutsBackNewestFirst) {
     EXPECT_EQ(dlg.m_nLogCount, 0);
 }
 
-TEST_F(ReplaceTest, ACopyOntoALockedFileFailsAndEveryFileIsPutBack) {
+// Backups and safety copies that an earlier run left behind are no backups of this
+// call: the undo puts back what this call saved, the failed entry included, and nothing else.
+TEST_F(ReplaceTest, ACopyOntoALockedFileFailsAndOnlyTheFilesSavedArePutBack) {
     Install("CAD\\a.dll", "old a");
+    Install("CAD\\same.dll", "same");
+    Install("CAD\\same.dll.BAK1", "stale same");
+    Install("CAD\\added.dll.BAK1", "stale added");
     Install("CAD\\locked.dll", "old locked");
     Install("CAD\\c.dll", "old c");
     Extract("CAD\\a.dll", "new a");
+    Extract("CAD\\same.dll", "same");
+    Extract("CAD\\added.dll", "added");
     Extract("CAD\\locked.dll", "new locked");
     Extract("CAD\\c.dll", "new c");
     CMessageBoxRecorder boxes;
@@ -135,19 +142,20 @@ TEST_F(ReplaceTest, ACopyOntoALockedFileFailsAndEveryFileIsPutBack) {
         ASSERT_TRUE(holder);
         EXPECT_FALSE(Update());
     }
-    // The entry that failed had been saved, so it is part of the undo.
     std::string a = Installed("CAD\\a.dll"), locked = Installed("CAD\\locked.dll");
     EXPECT_EQ(progress.messages,
-              (std::vector<std::string>{a + "を更新中", locked + "を更新中",
+              (std::vector<std::string>{a + "を更新中", Installed("CAD\\added.dll") + "を更新中", locked + "を更新中",
                                         "退避ﾌｧｲﾙ[" + locked + ".BAK1]から元ﾌｧｲﾙ[" + locked + "]に復元中",
                                         "退避ﾌｧｲﾙ[" + a + ".BAK1]から元ﾌｧｲﾙ[" + a + "]に復元中"}));
     ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_EQ(boxes.Shown()[0].text, "ﾌｧｲﾙ[" + dlg.m_strWorkDir + "CAD\\locked.dll]を[" + Installed("CAD\\locked.dll") +
-                                         "]に更新できませんでした");
+    EXPECT_EQ(boxes.Shown()[0].text,
+              "ﾌｧｲﾙ[" + dlg.m_strWorkDir + "CAD\\locked.dll]を[" + locked + "]に更新できませんでした");
     EXPECT_EQ(boxes.Shown()[0].caption, kReplaceCaption);
     EXPECT_EQ(boxes.Shown()[0].type, static_cast<UINT>(MB_OK));
-    EXPECT_EQ(ReadBytes(Installed("CAD\\a.dll")), "old a");
-    EXPECT_EQ(ReadBytes(Installed("CAD\\locked.dll")), "old locked");
+    EXPECT_EQ(ReadBytes(a), "old a");
+    EXPECT_EQ(ReadBytes(Installed("CAD\\same.dll")), "same");
+    EXPECT_EQ(ReadBytes(Installed("CAD\\added.dll")), "added");  // an added file is not removed
+    EXPECT_EQ(ReadBytes(locked), "old locked");
     EXPECT_EQ(ReadBytes(Installed("CAD\\c.dll")), "old c");
     EXPECT_FALSE(Exists(Log(1)));
 }
@@ -201,26 +209,6 @@ TEST_F(ReplaceTest, AFileThatCannotBeReadIsReportedAndEndsTheCallWhenItCannotBeS
     EXPECT_FALSE(Exists(Log(1)));
 }
 
-// Backups and safety copies that an earlier run left behind are no backups of this
-// call: a failure must not copy them over installed files.
-TEST_F(ReplaceTest, UndoNeverCopiesAStaleBackupOverAFile) {
-    Install("CAD\\same.dll", "same");
-    Install("CAD\\same.dll.BAK1", "stale same");
-    Install("CAD\\added.dll.BAK1", "stale added");
-    Install("CAD\\locked.dll", "old locked");
-    Extract("CAD\\same.dll", "same");
-    Extract("CAD\\added.dll", "added");
-    Extract("CAD\\locked.dll", "new locked");
-    CMessageBoxRecorder boxes;
-    {
-        CFileHandle holder = HoldOpen(Installed("CAD\\locked.dll"), FILE_SHARE_READ);
-        EXPECT_FALSE(Update());
-    }
-    EXPECT_EQ(ReadBytes(Installed("CAD\\same.dll")), "same");
-    EXPECT_EQ(ReadBytes(Installed("CAD\\added.dll")), "added");  // an added file is not removed
-    EXPECT_EQ(ReadBytes(Installed("CAD\\locked.dll")), "old locked");
-}
-
 TEST_F(ReplaceTest, RestoreUndoNeverCopiesAStaleSafetyCopy) {
     // Generation 1 lists two files; the first was deleted meanwhile and has an old
     // safety copy from an earlier restore; the second cannot be written.
@@ -246,36 +234,30 @@ TEST_F(ReplaceTest, RestoreUndoNeverCopiesAStaleSafetyCopy) {
     EXPECT_TRUE(Exists(Log(1)));  // a failed restore keeps its generation
 }
 
+// A failure finds nothing of its own to put back, and leaves stale backups alone.
 TEST_F(ReplaceTest, SimpleModesReplaceWithoutBackups) {
+    CMessageBoxRecorder boxes;
     for (int mode : {1, 2, 3}) {
         NewUpdate();
         dlg.m_pApp->m_nMode = mode;
         Install("CAD\\a.dll", "old");
-        Install("CAD\\same.dll", "same");
+        Install("CAD\\a.dll.BAK1", "stale");
+        Install("CAD\\locked.dll", "old locked");
         Extract("CAD\\a.dll", "new");
-        Extract("CAD\\same.dll", "same");
+        Extract("CAD\\locked.dll", "old locked");
         dlg.m_nLogCount = 0;
         EXPECT_TRUE(Update());
         EXPECT_EQ(ReadBytes(Installed("CAD\\a.dll")), "new");
-        EXPECT_FALSE(Exists(Installed("CAD\\a.dll.BAK1")));
+        EXPECT_EQ(ReadBytes(Installed("CAD\\a.dll.BAK1")), "stale");
         EXPECT_FALSE(Exists(Log(1)));
-    }
-    // A failure finds nothing of its own to put back, and leaves stale backups alone.
-    NewUpdate();
-    dlg.m_pApp->m_nMode = 2;
-    Install("CAD\\a.dll", "old");
-    Install("CAD\\a.dll.BAK1", "stale");
-    Install("CAD\\locked.dll", "old locked");
-    Extract("CAD\\a.dll", "new");
-    Extract("CAD\\locked.dll", "new locked");
-    CMessageBoxRecorder boxes;
-    dlg.m_nLogCount = 0;
-    {
+
+        Install("CAD\\a.dll", "old");
+        Extract("CAD\\locked.dll", "new locked");
         CFileHandle holder = HoldOpen(Installed("CAD\\locked.dll"), FILE_SHARE_READ);
         EXPECT_FALSE(Update());
+        EXPECT_EQ(ReadBytes(Installed("CAD\\a.dll")), "new");
+        EXPECT_EQ(ReadBytes(Installed("CAD\\locked.dll")), "old locked");
     }
-    EXPECT_EQ(ReadBytes(Installed("CAD\\a.dll")), "new");
-    EXPECT_EQ(ReadBytes(Installed("CAD\\locked.dll")), "old locked");
 }
 
 TEST_F(ReplaceTest, ALogThatCannotBeCreatedStopsBeforeAnything) {
