@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <vector>
 
 #include "../server/UpdateServer.h"
@@ -12,6 +11,7 @@
 #include "UrlText.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
+#include "progress_watch.h"
 #include "resource.h"
 
 namespace {
@@ -31,57 +31,6 @@ std::vector<std::string> FilesIn(const std::string& folder) {
         names.push_back(record.cFileName);
     return names;
 }
-
-// Watches the progress bars of this thread: every position set, the caption of the
-// bar's dialog, and on request a click on its Cancel button once a position is reached.
-class CProgressWatch {
-public:
-    CProgressWatch() : m_hook(::SetWindowsHookExA(WH_CALLWNDPROC, Hook, nullptr, ::GetCurrentThreadId())) {
-        s_watch = this;
-    }
-    ~CProgressWatch() {
-        ::UnhookWindowsHookEx(m_hook);
-        s_watch = nullptr;
-    }
-    CProgressWatch(const CProgressWatch&) = delete;
-    CProgressWatch& operator=(const CProgressWatch&) = delete;
-
-    std::vector<int> positions;
-    std::string caption;
-    int cancelAt = -1;
-    std::string watchedFolder;
-    std::vector<std::string> filesAtCancel;
-    size_t bytesAtCancel = 0;
-
-private:
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
-        auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-        if (code == HC_ACTION && s_watch && message->message == PBM_SETPOS)
-            s_watch->Seen(::GetParent(message->hwnd), static_cast<int>(message->wParam));
-        return ::CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-
-    void Seen(HWND dialog, int position) {
-        positions.push_back(position);
-        char text[256] = "";
-        ::GetWindowTextA(dialog, text, sizeof(text));
-        caption = text;
-        if (cancelAt >= 0 && position >= cancelAt) {
-            cancelAt = -1;
-            CFindDataList found;
-            RixFindFiles(watchedFolder, "*", found, FALSE);
-            for (const WIN32_FIND_DATAA& record : found) {
-                filesAtCancel.push_back(record.cFileName);
-                bytesAtCancel += record.nFileSizeLow;
-            }
-            ::PostMessageA(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
-        }
-    }
-
-    HHOOK m_hook;
-    static CProgressWatch* s_watch;
-};
-CProgressWatch* CProgressWatch::s_watch = nullptr;
 
 class Transfer : public testing::Test {
 protected:
@@ -114,55 +63,48 @@ protected:
 const char kDownloadCaption[] = "CZynUpdateDlg::Download";
 }  // namespace
 
-TEST(UrlParts, HostAloneAndPathAlone) {
-    std::string url = "http://user:pw@example.test:8080/dir/UPD350.EXE?x=1#top";
+TEST(UrlParts, HostAlonePathAloneAndTheServersPort) {
+    const std::string full = "http://user:pw@example.test:8080/dir/UPD350.EXE?x=1#top";
+    std::string url = full;
     ASSERT_TRUE(RixSetUrlParts(url, "", nullptr, "", "", "", ""));
     EXPECT_EQ(url, "example.test");
-    url = "http://user:pw@example.test:8080/dir/UPD350.EXE?x=1#top";
+    url = full;
     ASSERT_TRUE(RixSetUrlParts(url, "", "", "", "", nullptr, ""));
     EXPECT_EQ(url, "/dir/UPD350.EXE");
     url = "http://example.test:8080/dir/a.txt?x=1";
-    ASSERT_TRUE(RixSetUrlParts(url, nullptr, "other.test", nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(url, "http://other.test/dir/a.txt?x=1");  // the port is never written back
-    url = "http://example.test/dir/a.txt";
-    ASSERT_TRUE(RixSetUrlParts(url, "", "", "", "", "b.txt", ""));
-    EXPECT_EQ(url, "/b.txt");
+    ASSERT_TRUE(RixSetUrlParts(url, nullptr, "other.test", nullptr, nullptr, "b.txt", nullptr));
+    EXPECT_EQ(url, "http://other.test/b.txt?x=1");  // the port is never written back
     url = "not a url";
     EXPECT_FALSE(RixSetUrlParts(url, "", nullptr, "", "", "", ""));
     EXPECT_EQ(url, "not a url");
-}
 
-TEST(UrlParts, ServerPortIsTheUrlsOrTheSchemesDefault) {
+    // The download goes to the URL's port, or the scheme's default.
+    const struct {
+        const char* url;
+        INTERNET_PORT port;
+        BOOL secure;
+    } cases[] = {{"http://example.test/a.EXE", 80, FALSE},
+                 {"http://example.test:8080/a.EXE", 8080, FALSE},
+                 {"https://example.test/a.EXE", 443, TRUE},
+                 {"HTTPS://example.test:8443/a.EXE", 8443, TRUE}};
+    for (const auto& c : cases) {
+        INTERNET_PORT port = 0;
+        BOOL secure = !c.secure;
+        ASSERT_TRUE(RixGetUrlServer(c.url, port, secure)) << c.url;
+        EXPECT_EQ(port, c.port) << c.url;
+        EXPECT_EQ(secure, c.secure) << c.url;
+    }
     INTERNET_PORT port = 0;
-    BOOL bSecure = TRUE;
-    ASSERT_TRUE(RixGetUrlServer("http://example.test/a.EXE", port, bSecure));
-    EXPECT_EQ(port, 80);
-    EXPECT_FALSE(bSecure);
-    ASSERT_TRUE(RixGetUrlServer("http://example.test:8080/a.EXE", port, bSecure));
-    EXPECT_EQ(port, 8080);
-    ASSERT_TRUE(RixGetUrlServer("https://example.test/a.EXE", port, bSecure));
-    EXPECT_EQ(port, 443);
-    EXPECT_TRUE(bSecure);
-    ASSERT_TRUE(RixGetUrlServer("HTTPS://example.test:8443/a.EXE", port, bSecure));
-    EXPECT_EQ(port, 8443);
-    EXPECT_TRUE(bSecure);
-    EXPECT_FALSE(RixGetUrlServer("not a url", port, bSecure));
-    EXPECT_EQ(port, 80);
-    EXPECT_FALSE(bSecure);
+    BOOL secure = TRUE;
+    EXPECT_FALSE(RixGetUrlServer("not a url", port, secure));
 }
 
 TEST(DownloadPlan, BlocksOfOneKibAndTheirPositions) {
     EXPECT_EQ(DownloadBlockCount(2500), 3u);
-    EXPECT_EQ(DownloadBlockSize(2500, 0), 1024u);
     EXPECT_EQ(DownloadBlockSize(2500, 1), 1024u);
     EXPECT_EQ(DownloadBlockSize(2500, 2), 452u);
-    EXPECT_EQ(DownloadPosition(0, 3), 0);
-    EXPECT_EQ(DownloadPosition(1, 3), 33);
-    EXPECT_EQ(DownloadPosition(2, 3), 66);
     EXPECT_EQ(DownloadBlockCount(1024), 1u);
-    EXPECT_EQ(DownloadBlockSize(1024, 0), 1024u);
     EXPECT_EQ(DownloadBlockCount(1025), 2u);
-    EXPECT_EQ(DownloadBlockCount(0), 0u);
     EXPECT_EQ(DownloadBlockCount(5000000000ull), 4882813u);  // beyond 4 GiB
     EXPECT_EQ(DownloadPosition(4882812, 4882813), 99);
 }
@@ -185,6 +127,8 @@ TEST_F(Transfer, ReadsTheWholeBodyZeroTerminated) {
     EXPECT_EQ(text, body.substr(0, 20000));
     ASSERT_TRUE(Read(ServerUrl("-/redirect/unit/transfer_srv/Ver3.5"), text));
     EXPECT_EQ(text, body);
+    ASSERT_TRUE(Read(ServerUrl("-/agent"), text));  // the client identity goes along
+    EXPECT_EQ(text, m_dlg.m_strAgent);
     EXPECT_TRUE(m_boxes.Shown().empty());
 }
 
@@ -200,30 +144,17 @@ TEST_F(Transfer, ALongBodyIsCutAtTheLimit) {
     EXPECT_EQ(text.size(), kUrlTextLimit);
 }
 
-TEST_F(Transfer, AnAnswerOtherThan200IsSilentlyNoFile) {
+TEST_F(Transfer, OnlyAnUnreachableServerIsReportedAndOnlyUnlessQuiet) {
     std::string text;
-    EXPECT_FALSE(Read(Url("Ver9.9"), text));
-    EXPECT_FALSE(Read(ServerUrl("-/status/500/x"), text));
-    EXPECT_FALSE(Read(ServerUrl("-/status/404/x"), text));
+    for (const std::string& url : {Url("Ver9.9"), ServerUrl("-/status/500/x")})
+        EXPECT_FALSE(Read(url, text)) << url;
+    std::string unreachable = StrFormat("http://127.0.0.1:%d/Ver3.5", TestServer().closedPort);
+    EXPECT_FALSE(Read(unreachable, text, TRUE));
     EXPECT_TRUE(m_boxes.Shown().empty());
-}
-
-TEST_F(Transfer, AnUnreachableServerIsReportedUnlessQuiet) {
-    std::string url = StrFormat("http://127.0.0.1:%d/Ver3.5", TestServer().closedPort);
-    std::string text;
-    EXPECT_FALSE(Read(url, text, TRUE));
-    EXPECT_TRUE(m_boxes.Shown().empty());
-    EXPECT_FALSE(Read(url, text, FALSE));
-    ASSERT_EQ(m_boxes.Texts(), std::vector<std::string>{"指定URL[" + url + "]を開けませんでした"});
+    EXPECT_FALSE(Read(unreachable, text, FALSE));
+    ASSERT_EQ(m_boxes.Texts(), std::vector<std::string>{"指定URL[" + unreachable + "]を開けませんでした"});
     EXPECT_EQ(m_boxes.Shown()[0].caption, "CZynUpdateDlg::ReadUrlFile");
     EXPECT_EQ(m_boxes.Shown()[0].type, static_cast<UINT>(MB_OK));
-}
-
-TEST_F(Transfer, TheAgentIsTheClientIdentity) {
-    std::string text;
-    ASSERT_TRUE(Read(ServerUrl("-/agent"), text));
-    EXPECT_EQ(text, m_dlg.m_strAgent);
-    EXPECT_EQ(text.rfind("ZynUpdate MODE:0 OS:", 0), 0u);
 }
 
 TEST_F(Transfer, DownloadWritesEveryBlockAndShowsItsShare) {
@@ -236,7 +167,7 @@ TEST_F(Transfer, DownloadWritesEveryBlockAndShowsItsShare) {
     EXPECT_EQ(FilesIn(m_temp), std::vector<std::string>{m_dlg.m_strUpdateFile});
     // The first 0 is the bar's start as the window opens; then one position per block.
     EXPECT_EQ(watch.positions, (std::vector<int>{0, 0, 33, 66}));
-    EXPECT_EQ(watch.caption, "ﾀﾞｳﾝﾛｰﾄﾞ中");
+    EXPECT_EQ(watch.Caption(), "ﾀﾞｳﾝﾛｰﾄﾞ中");
 }
 
 TEST_F(Transfer, DownloadReplacesAnOlderFileAndFollowsRedirects) {
@@ -255,27 +186,32 @@ TEST_F(Transfer, DownloadReplacesAnOlderFileAndFollowsRedirects) {
     EXPECT_TRUE(m_boxes.Shown().empty());
 }
 
-TEST_F(Transfer, AnswersWithoutAFileCreateNone) {
-    m_dlg.m_strUpdateUrl = Url("UPD350.EXE");  // not published: 404
-    EXPECT_FALSE(m_dlg.Download());
-    m_dlg.m_strUpdateUrl = ServerUrl("-/status/500/dir/UPD350.EXE?ignored=1");
-    EXPECT_FALSE(m_dlg.Download());
+TEST_F(Transfer, FailedDownloadsSayWhyAndLeaveNoFile) {
     WriteBytes(m_server + "UPD350.EXE", Pattern(2000));
-    m_dlg.m_strUpdateUrl = ServerUrl("-/nolength/unit/transfer_srv/UPD350.EXE");
-    EXPECT_FALSE(m_dlg.Download());
-    // A length that is no number is no length either, not an empty update.
-    m_dlg.m_strUpdateUrl = ServerUrl("-/badlength/unit/transfer_srv/UPD350.EXE");
-    EXPECT_FALSE(m_dlg.Download());
-    EXPECT_EQ(m_boxes.Texts(),
-              (std::vector<std::string>{"更新ﾌｧｲﾙ[/unit/transfer_srv/UPD350.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=404)",
-                                        "更新ﾌｧｲﾙ[/-/status/500/dir/UPD350.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=500)",
-                                        "更新ﾌｧｲﾙの長さを取得できませんでした",
-                                        "更新ﾌｧｲﾙの長さを取得できませんでした"}));
-    for (const CShownBox& box : m_boxes.Shown()) {
-        EXPECT_EQ(box.caption, kDownloadCaption);
-        EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+    const std::string noLength = "更新ﾌｧｲﾙの長さを取得できませんでした";
+    const struct {
+        std::string url, file, message;
+    } cases[] = {
+        {Url("UPD351.EXE"), "", "更新ﾌｧｲﾙ[/unit/transfer_srv/UPD351.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=404)"},
+        {ServerUrl("-/status/500/dir/UPD350.EXE?ignored=1"), "",
+         "更新ﾌｧｲﾙ[/-/status/500/dir/UPD350.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=500)"},
+        {ServerUrl("-/nolength/unit/transfer_srv/UPD350.EXE"), "", noLength},
+        // A length that is no number is no length either, not an empty update.
+        {ServerUrl("-/badlength/unit/transfer_srv/UPD350.EXE"), "", noLength},
+        {StrFormat("http://127.0.0.1:%d/UPD350.EXE", TestServer().closedPort), "", "作成したHTTP要求の発行ができませんでした"},
+        {Url("UPD350.EXE"), m_temp + "missing\\UPD350_12.EXE", "更新ﾌｧｲﾙの作成に失敗しました"},
+    };
+    for (const auto& c : cases) {
+        m_boxes.Clear();
+        m_dlg.m_strUpdateUrl = c.url;
+        if (!c.file.empty())
+            m_dlg.m_strUpdateFile = c.file;
+        EXPECT_FALSE(m_dlg.Download()) << c.url;
+        EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(m_boxes.Shown().at(0).caption, kDownloadCaption);
+        EXPECT_EQ(m_boxes.Shown().at(0).type, static_cast<UINT>(MB_OK));
+        EXPECT_TRUE(FilesIn(m_temp).empty()) << c.url;
     }
-    EXPECT_TRUE(FilesIn(m_temp).empty());
 }
 
 TEST_F(Transfer, ABodyShorterThanAnnouncedIsAFailedDownload) {
@@ -292,17 +228,22 @@ TEST_F(Transfer, CancelStopsMidwayAndLeavesNoFile) {
     WriteBytes(m_server + "UPD350.EXE", Pattern(1024 * 1024));  // about 20 s when sent slowly
     m_dlg.m_strUpdateUrl = ServerUrl("-/slow/unit/transfer_srv/UPD350.EXE");
     CProgressWatch watch;
-    watch.watchedFolder = m_temp;
-    watch.cancelAt = 2;
+    std::vector<std::string> filesAtCancel;
+    WIN32_FILE_ATTRIBUTE_DATA partial = {};
+    watch.CancelAtPosition(2, [&] {
+        filesAtCancel = FilesIn(m_temp);
+        if (filesAtCancel.size() == 1)
+            ::GetFileAttributesExA(filesAtCancel[0].c_str(), GetFileExInfoStandard, &partial);
+    });
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(m_dlg.Download());
     // Long before the server would have sent it all.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{"更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました"});
     // Midway the bytes so far lay under another name than the final one.
-    ASSERT_EQ(watch.filesAtCancel.size(), 1u);
-    EXPECT_NE(watch.filesAtCancel[0], m_dlg.m_strUpdateFile);
-    EXPECT_GE(watch.bytesAtCancel, 4u * 1024);
+    ASSERT_EQ(filesAtCancel.size(), 1u);
+    EXPECT_NE(filesAtCancel[0], m_dlg.m_strUpdateFile);
+    EXPECT_GE(partial.nFileSizeLow, 4u * 1024);
     EXPECT_TRUE(FilesIn(m_temp).empty());
 }
 
@@ -317,18 +258,6 @@ TEST_F(Transfer, DownloadGoesToTheUrlsPortAndSpeaksTlsForHttps) {
     EXPECT_FALSE(m_dlg.Download());
     ASSERT_TRUE(Read(ServerUrl("-/probe"), seen));
     EXPECT_EQ(seen.substr(seen.rfind(' ') + 1), "tls");
-    EXPECT_TRUE(FilesIn(m_temp).empty());
-}
-
-TEST_F(Transfer, UnreachableServerAndUnwritableFileAreReported) {
-    m_dlg.m_strUpdateUrl = StrFormat("http://127.0.0.1:%d/UPD350.EXE", TestServer().closedPort);
-    EXPECT_FALSE(m_dlg.Download());
-    WriteBytes(m_server + "UPD350.EXE", Pattern(100));
-    m_dlg.m_strUpdateUrl = Url("UPD350.EXE");
-    m_dlg.m_strUpdateFile = m_temp + "missing\\UPD350_12.EXE";
-    EXPECT_FALSE(m_dlg.Download());
-    EXPECT_EQ(m_boxes.Texts(), (std::vector<std::string>{"作成したHTTP要求の発行ができませんでした",
-                                                          "更新ﾌｧｲﾙの作成に失敗しました"}));
     EXPECT_TRUE(FilesIn(m_temp).empty());
 }
 
