@@ -3,6 +3,7 @@ update, from the CAD folder, with " -NAME dovi"; in the unattended run always, i
 product mode 1 when the user says Yes."""
 import os
 import shutil
+import subprocess
 import sys
 import time
 import unittest
@@ -74,12 +75,21 @@ class AfterASuccessfulUpdate(unittest.TestCase):
             time.sleep(0.1)
         return zyn.read_file(RECORD).decode("cp932")
 
-    def test_unattended_update_starts_the_data_manager(self):
+    def test_unattended_update_starts_the_data_manager_and_logs_it(self):
         exe = self.install()
+        # The reader of the diagnostic log, as the console program would create it.
+        reader = subprocess.Popen(["wine", os.path.join(zyn.BUILD, "tools", "slotreader.exe"), "3"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(reader.kill)
+        self.assertEqual(reader.stdout.readline().strip(), b"ready")
         with zyn.Program(exe, ["-AUTO", "-HOME", "D:\\CAD"]) as program:
             self.assertEqual(program.run_to_end([("合番", "Yes"), ("更新に成功しました", "OK")]), 0)
         self.assertEqual(zyn.read_file("D:\\CAD\\bin\\a.dll"), b"new")
         self.assertEqual(self.recorded_command_line(), "D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
+        log, _ = reader.communicate(timeout=30)
+        self.assertEqual(log.decode("cp932").splitlines(),
+                         ["RixCmdExecute CmdLine=[D:\\CAD\\ZynImpDataManager.exe -NAME dovi] cmd_mode=1 wait_flg=0 "
+                          "nRet=0 dwExitCode=0"])
 
     def test_unattended_simple_mode_asks_nothing_and_keeps_no_backup(self):
         exe = self.install()
