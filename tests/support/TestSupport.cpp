@@ -6,6 +6,7 @@
 
 #include "Handle.h"
 #include "MessageBox.h"
+#include "RixPath.h"
 
 namespace {
 CMessageBoxRecorder* g_recorder = nullptr;
@@ -54,9 +55,8 @@ int CMessageBoxRecorder::Hook(HWND owner, const char* text, const char* caption,
 }
 
 void RemoveTree(const std::string& path) {
-    std::string folder = path;
-    while (!folder.empty() && folder.back() == '\\')
-        folder.pop_back();
+    // A name may end in a double-byte character whose second byte is a backslash.
+    std::string folder = RixTrailBackslash(path, FALSE);
     WIN32_FIND_DATAA data;
     {
         CFindHandle find(::FindFirstFileA((folder + "\\*").c_str(), &data));
