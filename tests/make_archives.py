@@ -44,13 +44,17 @@ def with_sjis_name(data):
     return data.replace(SJIS_PLACEHOLDER.encode("ascii"), SJIS_NAME.encode("cp932"))
 
 
+def write_members(archive, members, folders):
+    for folder in folders:
+        archive.writestr(zipfile.ZipInfo(folder), b"")
+    for name, data, method in members:
+        archive.writestr(zipfile.ZipInfo(name, (2024, 5, 17, 10, 30, 0)), data, compress_type=method)
+
+
 def zip_bytes(members, folders=()):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w") as archive:
-        for folder in folders:
-            archive.writestr(zipfile.ZipInfo(folder), b"")
-        for name, data, method in members:
-            archive.writestr(zipfile.ZipInfo(name, (2024, 5, 17, 10, 30, 0)), data, compress_type=method)
+        write_members(archive, members, folders)
     return with_sjis_name(buffer.getvalue())
 
 
@@ -66,10 +70,7 @@ def adjusted_sfx(members, folders):
     buffer = io.BytesIO()
     buffer.write(stub())
     with zipfile.ZipFile(buffer, "a") as archive:
-        for folder in folders:
-            archive.writestr(zipfile.ZipInfo(folder), b"")
-        for name, data, method in members:
-            archive.writestr(zipfile.ZipInfo(name, (2024, 5, 17, 10, 30, 0)), data, compress_type=method)
+        write_members(archive, members, folders)
     return with_sjis_name(buffer.getvalue())
 
 
