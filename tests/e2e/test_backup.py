@@ -137,10 +137,6 @@ class DeleteBackupsSwitch(unittest.TestCase):
         self.assertEqual(logs(), ["ZynUpdate.LOG1"])
 
 
-if __name__ == "__main__":
-    unittest.main()
-
-
 class KilledInTheMiddle(unittest.TestCase):
     """The program dies while it replaces files; the generation it leaves still names
     every backup it made, so a restore through the program gives back every byte."""
@@ -187,3 +183,7 @@ class KilledInTheMiddle(unittest.TestCase):
         restored = {name: data for name, data in cad_tree().items() if not name.endswith(".ORG")}
         self.assertEqual(restored, before)
         self.assertEqual(logs(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
