@@ -27,11 +27,13 @@ std::string Logged(const std::string& commandLine, int mode, int wait, int nRet,
            '\0';
 }
 
-std::string ComSpec() {
+std::string Environment(const char* name) {
     char value[1024];
-    DWORD length = ::GetEnvironmentVariableA("ComSpec", value, sizeof(value));
+    DWORD length = ::GetEnvironmentVariableA(name, value, sizeof(value));
     return length < sizeof(value) ? std::string(value, length) : std::string();
 }
+
+std::string ComSpec() { return Environment("ComSpec"); }
 
 std::string ThisProgram() {
     char path[MAX_PATH];
@@ -69,20 +71,56 @@ private:
 // Sets (or with null removes) an environment variable for the lifetime of the object.
 class CEnvironmentOverride {
 public:
-    CEnvironmentOverride(const char* name, const char* value) : m_name(name) {
-        char previous[1024];
-        DWORD length = ::GetEnvironmentVariableA(name, previous, sizeof(previous));
-        m_hadValue = length > 0 && length < sizeof(previous);
-        if (m_hadValue)
-            m_previous.assign(previous, length);
+    CEnvironmentOverride(const char* name, const char* value)
+        : m_name(name), m_hadValue(::GetEnvironmentVariableA(name, nullptr, 0) > 0), m_previous(Environment(name)) {
         ::SetEnvironmentVariableA(name, value);
     }
     ~CEnvironmentOverride() { ::SetEnvironmentVariableA(m_name.c_str(), m_hadValue ? m_previous.c_str() : nullptr); }
 
 private:
     std::string m_name;
+    bool m_hadValue;
     std::string m_previous;
-    bool m_hadValue = false;
+};
+
+// Sets a registry value for the lifetime of the object, then puts back the old value or removes
+// the key it created.
+class CRegistryOverride {
+public:
+    CRegistryOverride(HKEY root, std::string key, const char* name, DWORD type, const std::string& data)
+        : m_root(root), m_keyName(std::move(key)), m_name(name) {
+        HKEY opened = nullptr;
+        DWORD disposition = 0;
+        if (::RegCreateKeyExA(root, m_keyName.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &opened,
+                              &disposition) != ERROR_SUCCESS)
+            return;
+        m_key.reset(opened);
+        m_created = disposition == REG_CREATED_NEW_KEY;
+        char saved[MAX_PATH + 1];
+        DWORD size = MAX_PATH;
+        if (::RegQueryValueExA(opened, name, nullptr, &m_savedType, reinterpret_cast<BYTE*>(saved), &size) ==
+            ERROR_SUCCESS)
+            m_saved.assign(saved, size);
+        m_set = ::RegSetValueExA(opened, name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+    }
+    ~CRegistryOverride() {
+        if (m_created)
+            ::RegDeleteKeyA(m_root, m_keyName.c_str());
+        else if (m_set)
+            ::RegSetValueExA(m_key.get(), m_name, 0, m_savedType, reinterpret_cast<const BYTE*>(m_saved.data()),
+                             static_cast<DWORD>(m_saved.size()));
+    }
+    bool IsSet() const { return m_set; }
+
+private:
+    HKEY m_root;
+    std::string m_keyName;
+    const char* m_name;
+    CRegKey m_key;
+    bool m_created = false, m_set = false;
+    DWORD m_savedType = 0;
+    std::string m_saved;
 };
 
 // What the caller's window saw while a command ran.
@@ -90,26 +128,19 @@ struct CWindowLog {
     bool paintedWhileDisabled = false;
     bool answeredWhileDisabled = false;
     bool postedMessageSeen = false;
-};
+} g_windowLog;
 
 LRESULT CALLBACK TestWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* log = reinterpret_cast<CWindowLog*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
     switch (message) {
-        case WM_PAINT: {
-            PAINTSTRUCT paint;
-            ::BeginPaint(hWnd, &paint);
-            ::EndPaint(hWnd, &paint);
-            if (log && !::IsWindowEnabled(hWnd))
-                log->paintedWhileDisabled = true;
+        case WM_PAINT:
+            ::ValidateRect(hWnd, nullptr);
+            g_windowLog.paintedWhileDisabled |= !::IsWindowEnabled(hWnd);
             return 0;
-        }
         case WM_APP:
-            if (log)
-                log->answeredWhileDisabled = !::IsWindowEnabled(hWnd);
+            g_windowLog.answeredWhileDisabled = !::IsWindowEnabled(hWnd);
             return 1;
         case WM_USER:
-            if (log)
-                log->postedMessageSeen = true;
+            g_windowLog.postedMessageSeen = true;
             return 0;
     }
     return ::DefWindowProcA(hWnd, message, wParam, lParam);
@@ -117,28 +148,19 @@ LRESULT CALLBACK TestWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM l
 
 // A top-level window of this thread, standing for the caller's dialog. A popup: Wine waits
 // two seconds for a window manager to hide a window with a caption, and there is none.
-class CTestWindow {
-public:
+struct CTestWindow {
     CTestWindow() {
         WNDCLASSA windowClass = {};
         windowClass.lpfnWndProc = TestWindowProc;
         windowClass.hInstance = ::GetModuleHandleA(nullptr);
         windowClass.lpszClassName = "ZynExecTestWindow";
         ::RegisterClassA(&windowClass);  // already registered by an earlier test: fine
-        m_hWnd = ::CreateWindowExA(0, "ZynExecTestWindow", "exec", WS_POPUP, 10, 10, 200, 100, nullptr, nullptr,
-                                   windowClass.hInstance, nullptr);
-        ::SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&m_log));
+        hWnd = ::CreateWindowExA(0, "ZynExecTestWindow", "exec", WS_POPUP, 10, 10, 200, 100, nullptr, nullptr,
+                                 windowClass.hInstance, nullptr);
+        g_windowLog = {};
     }
-    ~CTestWindow() { ::DestroyWindow(m_hWnd); }
-    CTestWindow(const CTestWindow&) = delete;
-    CTestWindow& operator=(const CTestWindow&) = delete;
-
-    HWND get() const { return m_hWnd; }
-    const CWindowLog& Log() const { return m_log; }
-
-private:
-    HWND m_hWnd = nullptr;
-    CWindowLog m_log;
+    ~CTestWindow() { ::DestroyWindow(hWnd); }
+    HWND hWnd;
 };
 
 bool IsReportedAsXp() {
@@ -146,57 +168,6 @@ bool IsReportedAsXp() {
     version.dwOSVersionInfoSize = sizeof(version);
     return ::GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 1;
 }
-
-// Wine reports Windows XP to a program whose name is listed so under AppDefaults.
-class CWineXpProgram {
-public:
-    explicit CWineXpProgram(const std::string& exeName) : m_key("Software\\Wine\\AppDefaults\\" + exeName) {
-        HKEY created = nullptr;
-        if (::RegCreateKeyExA(HKEY_CURRENT_USER, m_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created,
-                              nullptr) != ERROR_SUCCESS)
-            return;
-        CRegKey key(created);
-        m_set = ::RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6) ==
-                ERROR_SUCCESS;
-    }
-    ~CWineXpProgram() { ::RegDeleteKeyA(HKEY_CURRENT_USER, m_key.c_str()); }
-    bool IsSet() const { return m_set; }
-
-private:
-    std::string m_key;
-    bool m_set = false;
-};
-
-// Points the registration of the HTML Help control elsewhere for the lifetime of the object.
-class CHelpControlRegistration {
-public:
-    CHelpControlRegistration(DWORD type, const std::string& path) {
-        HKEY opened = nullptr;
-        if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
-            return;
-        m_key.reset(opened);
-        BYTE saved[MAX_PATH + 1];
-        DWORD size = MAX_PATH;
-        if (::RegQueryValueExA(m_key.get(), nullptr, nullptr, &m_savedType, saved, &size) != ERROR_SUCCESS)
-            return;
-        m_saved.assign(reinterpret_cast<char*>(saved), size);
-        m_changed = ::RegSetValueExA(m_key.get(), nullptr, 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
-                                     static_cast<DWORD>(path.size() + 1)) == ERROR_SUCCESS;
-    }
-    ~CHelpControlRegistration() {
-        if (m_changed)
-            ::RegSetValueExA(m_key.get(), nullptr, 0, m_savedType, reinterpret_cast<const BYTE*>(m_saved.data()),
-                             static_cast<DWORD>(m_saved.size()));
-    }
-    bool IsChanged() const { return m_changed; }
-
-private:
-    static constexpr const char* kKey = "CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
-    CRegKey m_key;
-    DWORD m_savedType = 0;
-    std::string m_saved;
-    bool m_changed = false;
-};
 
 std::string WriteExitBatch(const std::string& folder) {
     std::string batch = folder + "exit.bat";
@@ -304,32 +275,32 @@ TEST(RixCmdExecute, UnsetComSpecRefusesInterpreterCommandsOnly) {
 
 TEST(RixCmdExecute, WaitWithWindowDiscardsItsInputAndEndsOnExitCode259) {
     CTestWindow window;
-    ASSERT_NE(window.get(), nullptr);
-    ::PostMessageA(window.get(), WM_KEYDOWN, 'A', 0);
-    ::PostMessageA(window.get(), WM_LBUTTONDOWN, 0, 0);
-    ::PostMessageA(window.get(), WM_USER, 0, 0);
+    ASSERT_NE(window.hWnd, nullptr);
+    ::PostMessageA(window.hWnd, WM_KEYDOWN, 'A', 0);
+    ::PostMessageA(window.hWnd, WM_LBUTTONDOWN, 0, 0);
+    ::PostMessageA(window.hWnd, WM_USER, 0, 0);
     CMailslotReader reader;
     ASSERT_TRUE(reader.IsOpen());
     DWORD exitCode = 0;
     {
         CDeadline deadline(10000);  // 259 is also "still active": a poll of the exit code never ends
-        EXPECT_EQ(RixCmdExecute(ExitCodeCommand(259, 300).c_str(), 1, 1, nullptr, &exitCode, window.get()), 0);
+        EXPECT_EQ(RixCmdExecute(ExitCodeCommand(259, 300).c_str(), 1, 1, nullptr, &exitCode, window.hWnd), 0);
     }
     EXPECT_EQ(exitCode, 259u);
     MSG msg;
-    EXPECT_FALSE(::PeekMessageA(&msg, window.get(), WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
-    EXPECT_FALSE(::PeekMessageA(&msg, window.get(), WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE));
-    EXPECT_TRUE(::PeekMessageA(&msg, window.get(), WM_USER, WM_USER, PM_REMOVE));
+    EXPECT_FALSE(::PeekMessageA(&msg, window.hWnd, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
+    EXPECT_FALSE(::PeekMessageA(&msg, window.hWnd, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE));
+    EXPECT_TRUE(::PeekMessageA(&msg, window.hWnd, WM_USER, WM_USER, PM_REMOVE));
     EXPECT_EQ(reader.ReadAll(), Messages{Logged(ExitCodeCommand(259, 300), 1, 1, 0, 259)});
 }
 
 TEST(RixCmdExecute, WaitMode2KeepsTheDisabledWindowAliveAndEnablesItAgain) {
     CTestWindow window;
-    ASSERT_NE(window.get(), nullptr);
-    ::ShowWindow(window.get(), SW_SHOWNOACTIVATE);
-    ::UpdateWindow(window.get());
-    ::InvalidateRect(window.get(), nullptr, TRUE);
-    ::PostMessageA(window.get(), WM_USER, 0, 0);
+    ASSERT_NE(window.hWnd, nullptr);
+    ::ShowWindow(window.hWnd, SW_SHOWNOACTIVATE);
+    ::UpdateWindow(window.hWnd);
+    ::InvalidateRect(window.hWnd, nullptr, TRUE);
+    ::PostMessageA(window.hWnd, WM_USER, 0, 0);
     DWORD exitCode = 0;
     LRESULT answer = 0;
     {
@@ -337,18 +308,18 @@ TEST(RixCmdExecute, WaitMode2KeepsTheDisabledWindowAliveAndEnablesItAgain) {
         std::thread asker([&window, &answer] {
             ::Sleep(100);
             DWORD_PTR result = 0;
-            if (::SendMessageTimeoutA(window.get(), WM_APP, 0, 0, SMTO_NORMAL, 10000, &result))
+            if (::SendMessageTimeoutA(window.hWnd, WM_APP, 0, 0, SMTO_NORMAL, 10000, &result))
                 answer = static_cast<LRESULT>(result);
         });
-        EXPECT_EQ(RixCmdExecute(ExitCodeCommand(9, 500).c_str(), 1, 2, nullptr, &exitCode, window.get()), 0);
+        EXPECT_EQ(RixCmdExecute(ExitCodeCommand(9, 500).c_str(), 1, 2, nullptr, &exitCode, window.hWnd), 0);
         asker.join();
     }
     EXPECT_EQ(exitCode, 9u);
-    EXPECT_TRUE(window.Log().paintedWhileDisabled);
+    EXPECT_TRUE(g_windowLog.paintedWhileDisabled);
     EXPECT_EQ(answer, 1);
-    EXPECT_TRUE(window.Log().answeredWhileDisabled);
-    EXPECT_TRUE(window.Log().postedMessageSeen);  // dispatched once the wait was over
-    EXPECT_TRUE(::IsWindowEnabled(window.get()));
+    EXPECT_TRUE(g_windowLog.answeredWhileDisabled);
+    EXPECT_TRUE(g_windowLog.postedMessageSeen);  // dispatched once the wait was over
+    EXPECT_TRUE(::IsWindowEnabled(window.hWnd));
 }
 
 TEST(RixIsBatchFile, LooksOnlyAtTheFirstBatAndTheFirstCmd) {
@@ -375,7 +346,8 @@ TEST(RixCmdExecute, OnWindowsXpBatchFilesRunThroughTheInterpreter) {
     const std::string batch = WriteExitBatch(folder);
     const std::string child = folder + "exec_xp.exe";
     ASSERT_TRUE(::CopyFileA(ThisProgram().c_str(), child.c_str(), FALSE));
-    CWineXpProgram xp("exec_xp.exe");
+    // Wine reports Windows XP to a program whose name is listed so under AppDefaults.
+    CRegistryOverride xp(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\exec_xp.exe", "Version", REG_SZ, "winxp");
     ASSERT_TRUE(xp.IsSet());
     const std::string command =
         "\"" + child + "\" --gtest_also_run_disabled_tests --gtest_filter=OnWindowsXp.* --gtest_brief=1";
@@ -400,16 +372,14 @@ TEST(HelpControl, DISABLED_IsUsedOnlyByWaitsThatCloseHelpWindows) {
     EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 11, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(::GetModuleHandleA("hhctrl.ocx"), nullptr);
     CTestWindow window;
-    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 2, nullptr, nullptr, window.get()), 0);
+    EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 2, nullptr, nullptr, window.hWnd), 0);
     EXPECT_NE(::GetModuleHandleA("hhctrl.ocx"), nullptr);
 }
 
 // Run by the test below with the control's registration pointing at the variable ZYN_HELP_CONTROL.
 TEST(HelpControl, DISABLED_IsLoadedFromItsRegisteredPath) {
-    char expected[16] = "";
-    ::GetEnvironmentVariableA("ZYN_HELP_EXPECTED", expected, sizeof(expected));
     EXPECT_EQ(RixCmdExecute(ExitCodeCommand(0).c_str(), 1, 1, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(::GetModuleHandleA("hhctrl.ocx") != nullptr, std::string(expected) == "loaded");
+    EXPECT_EQ(::GetModuleHandleA("hhctrl.ocx") != nullptr, Environment("ZYN_HELP_EXPECTED") == "loaded");
 }
 
 // Each child is a fresh process, where the control is loaded at its first use.
@@ -421,8 +391,9 @@ TEST(RixCmdExecute, HelpControlIsLoadedOnlyToCloseHelpWindowsAndFromItsRegistrat
               0);
     EXPECT_EQ(exitCode, 0u) << "the test in the child failed";
 
-    CHelpControlRegistration registration(REG_EXPAND_SZ, "%ZYN_HELP_CONTROL%");
-    ASSERT_TRUE(registration.IsChanged());
+    CRegistryOverride registration(HKEY_CLASSES_ROOT, "CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32", "",
+                                   REG_EXPAND_SZ, "%ZYN_HELP_CONTROL%");
+    ASSERT_TRUE(registration.IsSet());
     char system[MAX_PATH];
     ASSERT_NE(::GetSystemDirectoryA(system, MAX_PATH), 0u);
     const struct {
