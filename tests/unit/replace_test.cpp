@@ -72,53 +72,45 @@ TEST_F(ReplaceTest, EachLogLineIsOnDiskBeforeItsFileIsReplaced) {
     EXPECT_EQ(logWhileCopying, (std::vector<std::string>{a, a + b, a + b + c}));
 }
 
-TEST_F(ReplaceTest, CancelBeforeTheFirstEntryChangesNothing) {
-    Install("CAD\\a.dll", "old");
-    Extract("CAD\\a.dll", "new");
-    Extract("CAD\\added.dll", "added");
-    CMessageBoxRecorder boxes;
-    CProgressWatch progress;
-    progress.CancelAtPosition(0);
-
-    EXPECT_FALSE(Update());
-
-    EXPECT_EQ(dlg.m_nLogCount, 0);
-    ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_EQ(boxes.Shown()[0].text, "ﾌｧｲﾙの更新を中断しました");
-    EXPECT_EQ(boxes.Shown()[0].caption, "replace_test");
-    EXPECT_EQ(boxes.Shown()[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
-    EXPECT_EQ(ReadBytes(Installed("CAD\\a.dll")), "old");
-    EXPECT_FALSE(Exists(Installed("CAD\\a.dll.BAK1")));
-    EXPECT_FALSE(Exists(Installed("CAD\\added.dll")));
-    EXPECT_FALSE(Exists(Log(1)));
-}
-
-TEST_F(ReplaceTest, CancelInTheMiddlePutsBackNewestFirst) {
+// Cancel before the first entry and in the middle: what was copied is put back newest first,
+// new files are never left behind, and no backup or log remains.
+TEST_F(ReplaceTest, CancelPutsBackNewestFirstAndLeavesNoGeneration) {
     const std::vector<std::string> names{"1.dll", "2.dll", "3.dll", "4.dll", "5.dll"};
     for (const std::string& name : names) {
         Install("CAD\\" + name, "old " + name);
         Extract("CAD\\" + name, "new " + name);
     }
-    CMessageBoxRecorder boxes;
-    CProgressWatch progress;
-    progress.CancelAtPosition(3);  // the click lands while the third entry is being copied
+    Extract("CAD\\added.dll", "added");
+    for (int copied : {0, 3}) {  // at 3 the click lands while the third entry is being copied
+        SCOPED_TRACE(copied);
+        CMessageBoxRecorder boxes;
+        CProgressWatch progress;
+        progress.CancelAtPosition(copied);
 
-    EXPECT_FALSE(Update());
+        EXPECT_FALSE(Update());
 
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"ﾌｧｲﾙの更新を中断しました"});
-    std::vector<std::string> expected;
-    for (int i = 0; i < 3; ++i)
-        expected.push_back(Installed("CAD\\" + names[i]) + "を更新中");
-    for (int i = 2; i >= 0; --i) {
-        std::string dst = Installed("CAD\\" + names[i]);
-        expected.push_back("退避ﾌｧｲﾙ[" + dst + ".BAK1]から元ﾌｧｲﾙ[" + dst + "]に復元中");
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text, "ﾌｧｲﾙの更新を中断しました");
+        EXPECT_EQ(boxes.Shown()[0].caption, "replace_test");
+        EXPECT_EQ(boxes.Shown()[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+        std::vector<std::string> expected;
+        for (int i = 0; i < copied; ++i)
+            expected.push_back(Installed("CAD\\" + names[i]) + "を更新中");
+        for (int i = copied - 1; i >= 0; --i) {
+            std::string dst = Installed("CAD\\" + names[i]);
+            expected.push_back("退避ﾌｧｲﾙ[" + dst + ".BAK1]から元ﾌｧｲﾙ[" + dst + "]に復元中");
+        }
+        EXPECT_EQ(progress.messages, expected);
+        for (size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(ReadBytes(Installed("CAD\\" + names[i])), "old " + names[i]);
+            if (static_cast<int>(i) >= copied) {  // never reached: never saved
+                EXPECT_FALSE(Exists(Installed("CAD\\" + names[i] + ".BAK1"))) << names[i];
+            }
+        }
+        EXPECT_FALSE(Exists(Installed("CAD\\added.dll")));
+        EXPECT_FALSE(Exists(Log(1)));
+        EXPECT_EQ(dlg.m_nLogCount, 0);
     }
-    EXPECT_EQ(progress.messages, expected);
-    for (const std::string& name : names)
-        EXPECT_EQ(ReadBytes(Installed("CAD\\" + name)), "old " + name);
-    EXPECT_FALSE(Exists(Installed("CAD\\4.dll.BAK1")));
-    EXPECT_FALSE(Exists(Log(1)));
-    EXPECT_EQ(dlg.m_nLogCount, 0);
 }
 
 // Backups and safety copies that an earlier run left behind are no backups of this
