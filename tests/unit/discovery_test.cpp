@@ -19,18 +19,6 @@ std::string IniPath() {
     return RixSetPathParts(path, nullptr, nullptr, nullptr, ".ini");
 }
 
-// A hidden real control, so that texts set on dialog members can be read back.
-class CScratchWindow {
-public:
-    explicit CScratchWindow(const char* windowClass)
-        : m_hWnd(::CreateWindowA(windowClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr)) {}
-    ~CScratchWindow() { ::DestroyWindow(m_hWnd); }
-    HWND get() const { return m_hWnd; }
-
-private:
-    HWND m_hWnd;
-};
-
 // Every test starts in mode 0 with no -HOME, no ZYN_HOME and no settings file, and
 // leaves it so.
 class Discovery : public testing::Test {
@@ -196,8 +184,8 @@ TEST_F(Discovery, CadFolderComesFromHomeThenEnvironmentThenTheProgramsPlace) {
 }
 
 TEST_F(Discovery, StatusLineOnlyInTheFullDialogAndNotQuiet) {
-    CScratchWindow status("STATIC");
-    m_dlg.m_stcStatus.Attach(status.get());
+    HWND status = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    m_dlg.m_stcStatus.Attach(status);
     WriteBytes(m_cad + "VER3.5A", "(No.12)");
     ASSERT_EQ(m_dlg.GetZynInfo(TRUE), 1);
     EXPECT_EQ(m_dlg.m_stcStatus.GetWindowText(), "");
@@ -208,6 +196,7 @@ TEST_F(Discovery, StatusLineOnlyInTheFullDialogAndNotQuiet) {
     ASSERT_EQ(m_dlg.GetZynInfo(FALSE), 1);
     EXPECT_EQ(m_dlg.m_stcStatus.GetWindowText(), "専用CADﾌｫﾙﾀﾞ:" + m_cad + " 現ﾊﾞｰｼﾞｮﾝ:3.5a(ﾘﾋﾞｼﾞｮﾝ.12)");
     m_dlg.m_stcStatus.Detach();
+    ::DestroyWindow(status);
 }
 
 TEST_F(Discovery, SettingsOfModeZeroAndTheFoldersBesideThem) {
@@ -313,46 +302,53 @@ protected:
     std::string m_temp;
 };
 
-TEST_F(Check, ANewerRevisionNamesTheUpdateFile) {
-    WriteBytes(m_server + "Ver3.5", "ravaZAZ Ver3.5 更新内容 (No.3)\r\n(No.12)\r\n");
-    EXPECT_EQ(m_dlg.CheckUpdate(FALSE), 12);
-    EXPECT_EQ(m_dlg.m_strVerUrl, ServerUrl("unit/srv/Ver3.5"));
-    EXPECT_EQ(m_dlg.m_strUpdateUrl, ServerUrl("unit/srv/UPD350.EXE"));
-    EXPECT_EQ(m_dlg.m_strUpdateFile, m_temp + "UPD350_12.EXE");
-    ASSERT_EQ(m_boxes.Texts(), std::vector<std::string>{"ﾘﾋﾞｼﾞｮﾝ[12]への更新ﾌｧｲﾙがあります"});
-    EXPECT_EQ(m_boxes.Shown()[0].type, kInformation);
+// Each row: the server's Ver3.5 (null: none), the folder URL, the mode and quiet flag; the
+// revision found and the box shown, if any. Only a newer revision names the update file.
+TEST_F(Check, RevisionFoundAndItsAnnouncement) {
+    const std::string found = "ﾘﾋﾞｼﾞｮﾝ[12]への更新ﾌｧｲﾙがあります", sameRevision = "現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません",
+                      noVersion = "現在のﾊﾞｰｼﾞｮﾝの更新ﾌｧｲﾙはありません";
+    const std::string folder = ServerUrl("unit/srv/");
+    const std::string closed = StrFormat("http://127.0.0.1:%d/", TestServer().closedPort);
+    const struct {
+        const char* ver;
+        std::string url;
+        int mode, quiet, revision;
+        std::string box;
+    } cases[] = {
+        {"ravaZAZ Ver3.5 更新内容 (No.3)\r\n(No.12)\r\n", folder, 0, FALSE, 12, found},
+        {"(No.12)", folder, 0, TRUE, 12, ""},
+        {"(No.12)", folder, 1, FALSE, 12, ""},  // mode 1 does not announce it
+        {"(No.3)", folder, 0, FALSE, 0, sameRevision},
+        {"(No.2)", folder, 0, FALSE, 0, sameRevision},
+        {"no marker", folder, 0, FALSE, 0, sameRevision},
+        {"(No.2)", folder, 0, TRUE, 0, ""},
+        {nullptr, folder, 0, FALSE, 0, noVersion},  // 404: ReadUrlFile adds nothing of its own
+        {nullptr, folder, 0, TRUE, 0, ""},
+        {"(No.12)", ServerUrl("unit/srv"), 0, FALSE, 0, noVersion},  // without its "/" it runs into the name
+        {"(No.12)", closed, 0, TRUE, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url + " " + (c.ver ? c.ver : "(none)") + " quiet " + std::to_string(c.quiet));
+        App().m_nMode = c.mode;
+        m_dlg.m_strFixDirUrl = c.url;
+        m_dlg.m_strUpdateUrl = m_dlg.m_strUpdateFile = "before";
+        if (c.ver)
+            WriteBytes(m_server + "Ver3.5", c.ver);
+        else
+            ::DeleteFileA((m_server + "Ver3.5").c_str());
+        m_boxes.Clear();
 
-    m_boxes.Clear();
-    EXPECT_EQ(m_dlg.CheckUpdate(TRUE), 12);
-    App().m_nMode = 1;
-    EXPECT_EQ(m_dlg.CheckUpdate(FALSE), 12);  // mode 1 does not announce it
-    EXPECT_TRUE(m_boxes.Shown().empty());
-}
-
-TEST_F(Check, NoNewerRevisionLeavesTheUpdateNamesAlone) {
-    m_dlg.m_strUpdateUrl = "before";
-    m_dlg.m_strUpdateFile = "before";
-    for (const char* text : {"(No.3)", "(No.2)", "no marker"}) {
-        WriteBytes(m_server + "Ver3.5", text);
-        EXPECT_EQ(m_dlg.CheckUpdate(FALSE), 0) << text;
+        EXPECT_EQ(m_dlg.CheckUpdate(c.quiet), c.revision);
+        EXPECT_EQ(m_dlg.m_strVerUrl, c.url + "Ver3.5");
+        EXPECT_EQ(m_dlg.m_strUpdateUrl, c.revision ? folder + "UPD350.EXE" : "before");
+        EXPECT_EQ(m_dlg.m_strUpdateFile, c.revision ? m_temp + "UPD350_12.EXE" : "before");
+        if (c.box.empty()) {
+            EXPECT_TRUE(m_boxes.Shown().empty());
+        } else {
+            EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{c.box});
+            EXPECT_EQ(m_boxes.Shown().back().type, kInformation);
+        }
     }
-    EXPECT_EQ(m_dlg.CheckUpdate(TRUE), 0);
-    EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>(3, "現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません"));
-    EXPECT_EQ(m_boxes.Shown()[0].type, kInformation);
-    EXPECT_EQ(m_dlg.m_strUpdateUrl, "before");
-    EXPECT_EQ(m_dlg.m_strUpdateFile, "before");
-}
-
-TEST_F(Check, AVerFileMissingOnTheServerMeansNoUpdate) {
-    EXPECT_EQ(m_dlg.CheckUpdate(FALSE), 0);  // 404: ReadUrlFile adds nothing of its own
-    EXPECT_EQ(m_dlg.CheckUpdate(TRUE), 0);
-    // Without its trailing "/" the folder runs into the file name.
-    m_dlg.m_strFixDirUrl = ServerUrl("unit/srv");
-    WriteBytes(m_server + "Ver3.5", "(No.12)");
-    EXPECT_EQ(m_dlg.CheckUpdate(FALSE), 0);
-    EXPECT_EQ(m_dlg.m_strVerUrl, ServerUrl("unit/srvVer3.5"));
-    EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>(2, "現在のﾊﾞｰｼﾞｮﾝの更新ﾌｧｲﾙはありません"));
-    EXPECT_EQ(m_boxes.Shown()[0].type, kInformation);
 }
 
 TEST_F(Check, NoInstalledVersionIsReportedEvenQuietly) {
@@ -364,7 +360,7 @@ TEST_F(Check, NoInstalledVersionIsReportedEvenQuietly) {
     EXPECT_EQ(m_boxes.Shown()[1].type, static_cast<UINT>(MB_OK));
 }
 
-TEST_F(Check, NewerVersionIsTheHighestOfTheNextTenPublished) {
+TEST_F(Check, NewerVersionIsTheHighestOfTheNextTenPublishedAndNoneWhenUnreachable) {
     EXPECT_EQ(m_dlg.FindNewerVersion(), 0);
     WriteBytes(m_server + "Ver3.8", "");
     WriteBytes(m_server + "Ver3.6", "");
@@ -381,11 +377,8 @@ TEST_F(Check, NewerVersionIsTheHighestOfTheNextTenPublished) {
     WriteBytes(m_cad + "Ver3.55", "(No.1)");
     WriteBytes(m_server + "Ver3.6", "");
     EXPECT_EQ(m_dlg.FindNewerVersion(), 365);
-}
 
-TEST_F(Check, AnUnreachableServerIsNoNewerVersion) {
     m_dlg.m_strFixDirUrl = StrFormat("http://127.0.0.1:%d/", TestServer().closedPort);
-    EXPECT_EQ(m_dlg.FindNewerVersion(), 0);
-    EXPECT_EQ(m_dlg.CheckUpdate(TRUE), 0);
+    EXPECT_EQ(m_dlg.FindNewerVersion(), 0);  // an unreachable server has nothing newer
     EXPECT_TRUE(m_boxes.Shown().empty());
 }
