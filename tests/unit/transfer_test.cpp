@@ -294,32 +294,37 @@ protected:
 };
 }  // namespace
 
-TEST_F(InfoPane, ShowsTheServersVerText) {
+// The server's Ver text, cut at a zero byte, under the pane's heading; a failed read keeps the pane.
+TEST_F(InfoPane, ShowsTheServersVerTextOrKeepsThePane) {
+    using Texts = std::vector<std::string>;
+    const std::string heading = "更新内容は以下の通りです\r\n\r\n";
     const std::string contents = "ravaZAZ Ver3.5 更新内容 (No.12)\r\n・鋼材データ追加\r\n";
-    WriteBytes(m_server + "Ver3.5", contents);
-    m_dlg.m_strVerUrl = Url("Ver3.5");
-    ASSERT_TRUE(m_dlg.DispInfo(FALSE));
-    EXPECT_EQ(Pane(), "更新内容は以下の通りです\r\n\r\n" + contents);
-    WriteBytes(m_server + "Ver3.5", std::string("before\0after", 12));
-    ASSERT_TRUE(m_dlg.DispInfo(FALSE));
-    EXPECT_EQ(Pane(), "更新内容は以下の通りです\r\n\r\nbefore");
-    WriteBytes(m_server + "Ver3.5", "");
-    ASSERT_TRUE(m_dlg.DispInfo(FALSE));
-    EXPECT_EQ(Pane(), "更新内容は以下の通りです\r\n\r\n");
-    EXPECT_TRUE(m_boxes.Shown().empty());
-}
-
-TEST_F(InfoPane, AFailedReadKeepsThePane) {
-    m_dlg.m_strVerUrl = Url("Ver3.5");  // 404: only the pane's own message
-    EXPECT_FALSE(m_dlg.DispInfo(FALSE));
-    std::string unreachable = StrFormat("http://127.0.0.1:%d/Ver3.5", TestServer().closedPort);
-    m_dlg.m_strVerUrl = unreachable;
-    EXPECT_FALSE(m_dlg.DispInfo(FALSE));
-    EXPECT_EQ(Pane(), "old text");
-    EXPECT_EQ(m_boxes.Texts(), (std::vector<std::string>{"更新内容URL[" + Url("Ver3.5") + "]を開けませんでした\n",
-                                                          "指定URL[" + unreachable + "]を開けませんでした",
-                                                          "更新内容URL[" + unreachable + "]を開けませんでした\n"}));
-    EXPECT_EQ(m_boxes.Shown()[0].caption, "CZynUpdateDlg::DispInfo");
+    const std::string missing = Url("Ver3.6");
+    const std::string unreachable = StrFormat("http://127.0.0.1:%d/Ver3.5", TestServer().closedPort);
+    const struct {
+        std::string served, url, pane;
+        Texts boxes;
+    } cases[] = {
+        {contents, Url("Ver3.5"), heading + contents, {}},
+        {std::string("before\0after", 12), Url("Ver3.5"), heading + "before", {}},
+        {"", Url("Ver3.5"), heading, {}},
+        {"", missing, "old text", {"更新内容URL[" + missing + "]を開けませんでした\n"}},  // 404: only the pane's own message
+        {"", unreachable, "old text",
+         {"指定URL[" + unreachable + "]を開けませんでした", "更新内容URL[" + unreachable + "]を開けませんでした\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        WriteBytes(m_server + "Ver3.5", c.served);
+        m_dlg.m_strVerUrl = c.url;
+        m_dlg.m_edtInfo.SetWindowText("old text");
+        m_boxes.Clear();
+        EXPECT_EQ(m_dlg.DispInfo(FALSE) != FALSE, c.boxes.empty());
+        EXPECT_EQ(Pane(), c.pane);
+        EXPECT_EQ(m_boxes.Texts(), c.boxes);
+        if (!c.boxes.empty()) {
+            EXPECT_EQ(m_boxes.Shown().back().caption, "CZynUpdateDlg::DispInfo");
+        }
+    }
 }
 
 TEST_F(InfoPane, ShowsTheNewestRollbackLogWhole) {
