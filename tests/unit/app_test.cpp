@@ -34,75 +34,58 @@ std::vector<std::string> Split(const std::string& text) {
 }
 }  // namespace
 
-TEST(CommandLine, NoArgumentsIsTheFullInteractiveDialog) {
+// Each row: the arguments; the home, mode, -AUTO, help file and help context they leave.
+TEST(CommandLine, SwitchesMatchWholeValuesAreNotConsumedAndTheLastWins) {
+    const std::string chm = "C:\\Prog\\ZynUpdate.chm";
+    const struct {
+        std::vector<std::string> args;
+        std::string home;
+        int mode, automatic;
+        std::string helpPath;
+        int context;
+    } cases[] = {
+        {{}, "", 0, FALSE, chm, 0},
+        {{"-auto"}, "", 0, TRUE, chm, 0},  // any case, but the whole switch
+        {{"-Auto"}, "", 0, TRUE, chm, 0},
+        {{"-AUTOX"}, "", 0, FALSE, chm, 0},
+        {{"/AUTO"}, "", 0, FALSE, chm, 0},
+        {{"AUTO"}, "", 0, FALSE, chm, 0},
+        {{"-AUTO=1"}, "", 0, FALSE, chm, 0},
+        {{"-HOME", "D:\\CAD", "-AUTO"}, "D:\\CAD", 0, TRUE, chm, 0},
+        {{"-HOME", "-AUTO"}, "-AUTO", 0, TRUE, chm, 0},  // the value is read and still a switch
+        {{"-HOME", "-DOVI"}, "-DOVI", 1, FALSE, chm, 0},
+        {{"-HOME", "D:\\A", "-HOME"}, "D:\\A", 0, FALSE, chm, 0},  // a value switch at the end takes nothing
+        {{"-H"}, "", 0, FALSE, chm, 0},
+        {{"-HOME", "D:\\A", "-HOME", "D:\\B"}, "D:\\B", 0, FALSE, chm, 0},
+        {{"-DOVI", "-7QV"}, "", 2, FALSE, chm, 0},
+        {{"-7QV", "-REVIT"}, "", 3, FALSE, chm, 0},
+        {{"-H", "C:\\doc\\a.chm"}, "", 0, FALSE, "C:\\doc\\a.chm", 0},
+        {{"-HELP", "a b.chm, 120"}, "", 0, FALSE, "a b.chm", 120},
+        {{"-H", "x.chm,120", "-H", "y.chm,0"}, "", 0, FALSE, "y.chm", 120},  // a context of 0 keeps the earlier one
+        {{"-H", "z.chm,abc"}, "", 0, FALSE, "z.chm", 0},
+        {{"-H", ",7"}, "", 0, FALSE, "", 7},  // an empty first field still replaces the path
+    };
+    for (const auto& c : cases) {
+        std::string args;
+        for (const std::string& arg : c.args)
+            args += "[" + arg + "]";
+        SCOPED_TRACE(args);
+        Parsed p = Parse(c.args);
+        EXPECT_EQ(p.home, c.home);
+        EXPECT_EQ(p.mode, c.mode);
+        EXPECT_EQ(p.automatic, c.automatic);
+        EXPECT_EQ(p.helpPath, c.helpPath);
+        EXPECT_EQ(p.command.nHelpContext, c.context);
+    }
+}
+
+TEST(CommandLine, RunSwitchesAndTheSimpleTemplate) {
     Parsed p = Parse({});
-    EXPECT_EQ(p.mode, 0);
-    EXPECT_FALSE(p.automatic);
     EXPECT_EQ(p.command.nTemplate, static_cast<UINT>(IDD_ZYNUPDATE_DIALOG));
     EXPECT_FALSE(p.command.bCheck || p.command.bDeleteBackups || p.command.bVersion);
-    EXPECT_EQ(p.helpPath, "C:\\Prog\\ZynUpdate.chm");
-}
-
-TEST(CommandLine, SwitchesMatchWholeAndIgnoreCase) {
-    EXPECT_TRUE(Parse({"-auto"}).automatic);
-    EXPECT_TRUE(Parse({"-Auto"}).automatic);
-    EXPECT_FALSE(Parse({"-AUTOX"}).automatic);
-    EXPECT_FALSE(Parse({"/AUTO"}).automatic);
-    EXPECT_FALSE(Parse({"AUTO"}).automatic);
-    EXPECT_FALSE(Parse({"-AUTO=1"}).automatic);
-    Parsed all = Parse({"-delbak", "-Check", "-ver"});
-    EXPECT_TRUE(all.command.bDeleteBackups && all.command.bCheck && all.command.bVersion);
-}
-
-TEST(CommandLine, ValuesAreReadButNotConsumed) {
-    Parsed p = Parse({"-HOME", "D:\\CAD", "-AUTO"});
-    EXPECT_EQ(p.home, "D:\\CAD");
-    EXPECT_TRUE(p.automatic);
-
-    p = Parse({"-HOME", "-AUTO"});
-    EXPECT_EQ(p.home, "-AUTO");
-    EXPECT_TRUE(p.automatic);
-
-    p = Parse({"-HOME", "-DOVI"});
-    EXPECT_EQ(p.home, "-DOVI");
-    EXPECT_EQ(p.mode, 1);
-}
-
-TEST(CommandLine, AValueSwitchAtTheEndTakesNothing) {
-    Parsed p = Parse({"-HOME", "D:\\A", "-HOME"});
-    EXPECT_EQ(p.home, "D:\\A");
-    p = Parse({"-H"});
-    EXPECT_EQ(p.helpPath, "C:\\Prog\\ZynUpdate.chm");
-    EXPECT_EQ(p.command.nHelpContext, 0);
-}
-
-TEST(CommandLine, LastModeAndLastHomeWin) {
-    Parsed p = Parse({"-DOVI", "-7QV"});
-    EXPECT_EQ(p.mode, 2);
-    EXPECT_EQ(p.command.nTemplate, static_cast<UINT>(IDD_ZYNUPDATE_SIMPLE));
-    EXPECT_EQ(Parse({"-7QV", "-REVIT"}).mode, 3);
-    EXPECT_EQ(Parse({"-HOME", "D:\\A", "-HOME", "D:\\B"}).home, "D:\\B");
-}
-
-TEST(CommandLine, HelpFileAndContext) {
-    Parsed p = Parse({"-H", "C:\\doc\\a.chm"});
-    EXPECT_EQ(p.helpPath, "C:\\doc\\a.chm");
-    EXPECT_EQ(p.command.nHelpContext, 0);
-
-    p = Parse({"-HELP", "a b.chm, 120"});
-    EXPECT_EQ(p.helpPath, "a b.chm");
-    EXPECT_EQ(p.command.nHelpContext, 120);
-
-    p = Parse({"-H", "x.chm,120", "-H", "y.chm,0"});
-    EXPECT_EQ(p.helpPath, "y.chm");
-    EXPECT_EQ(p.command.nHelpContext, 120);  // a context of 0 leaves the earlier one
-
-    p = Parse({"-H", "z.chm,abc"});
-    EXPECT_EQ(p.command.nHelpContext, 0);
-
-    p = Parse({"-H", ",7"});
-    EXPECT_EQ(p.helpPath, "");  // an empty first field still replaces the path
-    EXPECT_EQ(p.command.nHelpContext, 7);
+    p = Parse({"-delbak", "-Check", "-ver"});
+    EXPECT_TRUE(p.command.bDeleteBackups && p.command.bCheck && p.command.bVersion);
+    EXPECT_EQ(Parse({"-DOVI", "-7QV"}).command.nTemplate, static_cast<UINT>(IDD_ZYNUPDATE_SIMPLE));
 }
 
 TEST(SplitFields, EmptyTextGivesNoField) {
