@@ -41,8 +41,8 @@ class CEdit : public CWnd {};
 
 class CProgressCtrl : public CWnd {
 public:
-    // The control keeps each bound as a 16-bit value.
-    void SetRange(int lower, int upper) { SendMessage(PBM_SETRANGE, 0, MAKELPARAM(lower, upper)); }
+    // 32-bit bounds: an update of more than 65,535 files still fills the bar.
+    void SetRange(int lower, int upper) { SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(lower), upper); }
     int SetPos(int pos) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos))); }
     int SetStep(int step) { return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(step))); }
 };

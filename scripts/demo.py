@@ -37,8 +37,9 @@ def show_tree(title):
         for name in sorted(files):
             path = os.path.join(folder, name)
             with open(path, "rb") as f:
-                first = f.read().split(b"\r\n")[0].decode("cp932", "replace")
-            print("  D:\\%s  %s" % (os.path.relpath(path, zyn.DRIVE_D).replace("/", "\\"), first))
+                lines = f.read().decode("cp932", "replace").splitlines()
+            print("  D:\\%-32s %s%s" % (os.path.relpath(path, zyn.DRIVE_D).replace("/", "\\"), lines[0] if lines else "",
+                                        " (+%d lines)" % (len(lines) - 1) if len(lines) > 1 else ""))
 
 
 def drive(exe):

@@ -41,6 +41,7 @@ class FullDialog(unittest.TestCase):
     def test_controls_texts_and_exit(self):
         with zyn.Program(self.exe) as program:
             dialog = settle(program)
+            self.assertEqual(dialog.caption, "ravaZAZオンラインアップデート")
             kinds = {i: (c["class"].lower(), c["style"]) for i, c in dialog.controls.items()}
             texts = {i: c["text"] for i, c in dialog.controls.items()}
             self.assertEqual(sorted(i for i in dialog.controls if i != 0xFFFF),
@@ -91,7 +92,10 @@ class SimpleDialog(unittest.TestCase):
         exe = lay_out_installation()
         with zyn.Program(exe, ["-7QV"]) as program:
             dialog = settle(program)
+            self.assertEqual(dialog.caption, "vardoPlusオンラインアップデート")
             self.assertEqual(sorted(dialog.controls), [1005, 1006])
+            # The check ran as the dialog opened and found nothing: only 終了 is left.
+            self.assertFalse(dialog.control(1005)["enabled"])
             self.assertEqual(dialog.text_of(1005), "実行")
             self.assertEqual(dialog.text_of(1006), "終了")
             self.assertEqual(dialog.control(1005)["style"] & BS_TYPEMASK, BS_DEFPUSHBUTTON)

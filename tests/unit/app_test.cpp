@@ -155,6 +155,12 @@ TEST(ProgressDialog, PercentFollowsThePositionAndWraps) {
     dialog.SetPos(150);
     EXPECT_EQ(PercentText(dialog), "50%");
 
+    // More steps than a 16-bit range holds still move the bar.
+    dialog.SetRange(0, 100000);
+    dialog.SetPos(50000);
+    EXPECT_EQ(PercentText(dialog), "50%");
+    EXPECT_EQ(::SendDlgItemMessageA(dialog.m_hWnd, IDC_PROGRESS_BAR, PBM_GETRANGE, FALSE, 0), 100000);
+
     dialog.SetRange(0, 3);
     dialog.SetPos(1);
     EXPECT_EQ(PercentText(dialog), "33%");
