@@ -162,8 +162,13 @@ class KilledInTheMiddle(unittest.TestCase):
         with zyn.Program(exe, ["-AUTO"]) as program:
             program.expect_box("合番", "Yes")
             deadline = time.time() + 60
+            polls = 0
             while not (os.path.exists(log) and zyn.read_file(PROGRAM_FOLDER + "\\ZynUpdate.LOG1").count(b"\n") >= 40):
-                self.assertLess(time.time(), deadline, "the replacement never started")
+                self.assertLess(time.time(), deadline, "the replacement never started: %r" % program.windows())
+                polls += 1
+                if polls % 100 == 0:  # a question in the way would otherwise cost the whole minute
+                    boxes = [w for w in program.windows() if w.is_message_box]
+                    self.assertEqual(boxes, [], "unexpected message box before the replacement")
                 time.sleep(0.002)
             program.call("kill")
             program.wait_exit()
