@@ -148,10 +148,14 @@ class Program:
         os.makedirs(linux_path("D:\\tmp"), exist_ok=True)
         variables = {"TMP": "D:\\tmp", "TEMP": "D:\\tmp"}
         variables.update(env or {})
-        for name, value in variables.items():
-            self.call("setenv", name, value if value is not None else "")
-        command = " ".join(['"%s"' % exe] + list(args))
-        self.pid = self.call("start", command)["pid"]
+        try:
+            for name, value in variables.items():
+                self.call("setenv", name, value if value is not None else "")
+            command = " ".join(['"%s"' % exe] + list(args))
+            self.pid = self.call("start", command)["pid"]
+        except Exception:
+            self.close()
+            raise
         self.boxes = []  # every message box answered through this object, in order
         self.exit_code = None
 

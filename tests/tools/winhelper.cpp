@@ -147,8 +147,20 @@ void Start(const std::string& commandLine) {
     PROCESS_INFORMATION info = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        Fail("CreateProcess failed: " + std::to_string(::GetLastError()));
+    // Wine's loader now and then fails a start with an internal error; a second try starts it.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        std::vector<char> copy = line;
+        started = ::CreateProcessA(nullptr, copy.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+        error = started ? 0 : ::GetLastError();
+        if (!started && error != ERROR_INTERNAL_ERROR)
+            break;
+        if (!started)
+            ::Sleep(250);
+    }
+    if (!started) {
+        Fail("CreateProcess failed: " + std::to_string(error));
         return;
     }
     ::CloseHandle(info.hThread);
