@@ -83,20 +83,3 @@ using CModuleHandle = CScopedHandle<CModuleTraits>;
 using CGlobalMemory = CScopedHandle<CGlobalMemoryTraits>;
 using CRegKey = CScopedHandle<CRegKeyTraits>;
 using CStdioFile = CScopedHandle<CStdioFileTraits>;
-
-// Keeps a global memory block locked for the lifetime of the object.
-class CGlobalLock {
-public:
-    explicit CGlobalLock(HGLOBAL memory) : m_memory(memory), m_pointer(memory ? ::GlobalLock(memory) : nullptr) {}
-    ~CGlobalLock() {
-        if (m_pointer)
-            ::GlobalUnlock(m_memory);
-    }
-    CGlobalLock(const CGlobalLock&) = delete;
-    CGlobalLock& operator=(const CGlobalLock&) = delete;
-    void* get() const { return m_pointer; }
-
-private:
-    HGLOBAL m_memory;
-    void* m_pointer;
-};

@@ -30,11 +30,7 @@ public:
     HWND m_hWnd = nullptr;
 };
 
-class CButton : public CWnd {
-public:
-    int GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
-    void SetCheck(int state) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(state)); }
-};
+class CButton : public CWnd {};
 
 class CStatic : public CWnd {};
 class CEdit : public CWnd {};
