@@ -222,18 +222,23 @@ class Program:
         self.exit_code = result["code"]
         return self.exit_code
 
-    def run_to_end(self, answers=(), timeout=60):
-        """Answers message boxes in order until the program ends. answers is a list of
-        (text the box must contain, button). Returns the exit code."""
+    def run_to_end(self, answers=(), timeout=60, others=None):
+        """Answers message boxes until the program ends; returns the exit code. answers is
+        a list of (text the box must contain, button), taken in order; once it is used
+        up, further boxes fail the test, or with others="first" get their first button."""
         answers = list(answers)
         deadline = time.time() + timeout
         while self.running():
             boxes = [w for w in self.windows() if w.is_message_box and w.buttons]
             if boxes:
-                assert answers, "unexpected message box %r; answered so far %r" % (boxes[0], self.boxes)
-                contains, button = answers.pop(0)
-                assert contains in boxes[0].text, "expected a box with %r, got %r" % (contains, boxes[0])
-                self.answer(boxes[0], button)
+                box = boxes[0]
+                if answers:
+                    contains, button = answers.pop(0)
+                    assert contains in box.text, "expected a box with %r, got %r" % (contains, box)
+                else:
+                    assert others == "first", "unexpected message box %r; answered so far %r" % (box, self.boxes)
+                    button = box.buttons[0]
+                self.answer(box, button)
                 continue
             assert time.time() < deadline, "still running after %ss: %r" % (timeout, self.windows())
             time.sleep(0.1)
