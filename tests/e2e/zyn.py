@@ -14,12 +14,9 @@ BUILD = os.environ["ZYN_BUILD"]
 DRIVE_D = os.environ.get("ZYN_DRIVE_D", os.path.join(BUILD, "drive_d"))
 HELPER = os.path.join(BUILD, "tools", "winhelper.exe")
 
-# Message box button ids.
-IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
+IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
 BUTTONS = {"OK": IDOK, "Cancel": IDCANCEL, "Retry": IDRETRY, "Yes": IDYES, "No": IDNO}
-BS_DEFPUSHBUTTON = 1
-MESSAGE_TEXT_ID = 0xFFFF
-MESSAGE_ICON_ID = 0x440
+MESSAGE_TEXT_ID, MESSAGE_ICON_ID = 0xFFFF, 0x440
 
 
 def linux_path(windows_path):
@@ -82,10 +79,7 @@ class Window:
     """One top-level window of the program, as the helper described it."""
 
     def __init__(self, info):
-        self.info = info
-        self.hwnd = info["hwnd"]
-        self.caption = info["caption"]
-        self.enabled = info["enabled"]
+        self.hwnd, self.caption, self.enabled = info["hwnd"], info["caption"], info["enabled"]
         self.controls = {c["id"]: c for c in info["controls"]}
 
     def control(self, control_id):
@@ -105,10 +99,6 @@ class Window:
         return 1005 in self.controls and 1006 in self.controls and 1003 not in self.controls
 
     @property
-    def is_progress(self):
-        return 1003 in self.controls and 1004 in self.controls
-
-    @property
     def text(self):
         return self.controls[MESSAGE_TEXT_ID]["text"]
 
@@ -117,13 +107,6 @@ class Window:
         """Ids of the message box's buttons, in id order."""
         return sorted(i for i, c in self.controls.items()
                       if c["class"].lower() == "button" and c["visible"] and 1 <= i <= 11)
-
-    @property
-    def default_button(self):
-        for i in self.buttons:
-            if self.controls[i]["style"] & 0xF == BS_DEFPUSHBUTTON:
-                return i
-        return None
 
     @property
     def has_icon(self):

@@ -1,0 +1,78 @@
+// The programs the tests start, built once under each name; what it does follows its name:
+//   exitcode <code> [ms]    waits, then exits with code
+//   showwindow              exits with the show command it was started with (255: none)
+//   holdfile <path> [s]     holds the file open without sharing (exit 1: it could not)
+//   loaddll <path> [s]      keeps the DLL loaded (exit 1: it could not)
+//   slotreader [s]          creates the diagnostic mailslot and copies each message to
+//                           standard output until s seconds pass without one
+//   ZynImpDataManager ...   writes its command line to ZynImpDataManager.args beside itself
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+DWORD Seconds(int argc, char** argv, int index, int otherwise) {
+    return static_cast<DWORD>(argc > index ? std::atoi(argv[index]) : otherwise) * 1000;
+}
+
+int ReadMailslot(DWORD quietMilliseconds) {
+    HANDLE slot = ::CreateMailslotA("\\\\.\\mailslot\\rix_console", 0, 100, nullptr);
+    if (slot == INVALID_HANDLE_VALUE)
+        return 1;
+    std::puts("ready");
+    std::fflush(stdout);
+    DWORD next = 0, read = 0, lastMessage = ::GetTickCount();
+    while (::GetTickCount() - lastMessage < quietMilliseconds && ::GetMailslotInfo(slot, nullptr, &next, nullptr, nullptr)) {
+        if (next == MAILSLOT_NO_MESSAGE) {
+            ::Sleep(50);
+            continue;
+        }
+        std::string message(next, '\0');
+        if (!::ReadFile(slot, &message[0], next, &read, nullptr))
+            break;
+        std::fwrite(message.data(), 1, read && message[read - 1] == '\0' ? read - 1 : read, stdout);
+        std::fflush(stdout);
+        lastMessage = ::GetTickCount();
+    }
+    return 0;
+}
+
+// Written under another name first, so that a reader never sees half a record.
+int RecordCommandLine(std::string self) {
+    std::string record = self.substr(0, self.find_last_of('\\') + 1) + "ZynImpDataManager.args";
+    FILE* out = std::fopen((record + ".part").c_str(), "wb");
+    bool written = out && std::fputs(::GetCommandLineA(), out) >= 0;
+    written = out && std::fclose(out) == 0 && written;
+    return written && ::MoveFileExA((record + ".part").c_str(), record.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    char self[MAX_PATH] = "";
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string name = self;
+    name = name.substr(name.find_last_of('\\') + 1);
+    name = name.substr(0, name.find('.'));
+    if (name == "exitcode") {
+        ::Sleep(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 0);
+        return argc > 1 ? static_cast<int>(std::strtoul(argv[1], nullptr, 10)) : 255;
+    }
+    if (name == "showwindow") {
+        STARTUPINFOA startup = {};
+        ::GetStartupInfoA(&startup);
+        return (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : 255;
+    }
+    if (name == "holdfile" || name == "loaddll") {
+        // Ending the process lets go.
+        bool held = argc > 1 && (name == "holdfile" ? ::CreateFileA(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                                    0, nullptr) != INVALID_HANDLE_VALUE
+                                                    : ::LoadLibraryA(argv[1]) != nullptr);
+        ::Sleep(held ? Seconds(argc, argv, 2, 60) : 0);
+        return held ? 0 : 1;
+    }
+    if (name == "slotreader")
+        return ReadMailslot(Seconds(argc, argv, 1, 30));
+    return RecordCommandLine(self);
+}
