@@ -23,6 +23,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -205,11 +206,12 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "build-mutants"), help="copy, build and results")
     parser.add_argument("--list", action="store_true", help="print the first candidates of the draw and stop")
     parser.add_argument("--resume", action="store_true", help="keep the results already in the work folder")
-    parser.add_argument("--test-timeout", type=int, default=300)
+    parser.add_argument("--from", dest="checkout", default=ROOT, help="the checkout to measure (default: this one)")
+    parser.add_argument("--test-timeout", type=int, default=120, help="seconds; a test that takes longer kills")
     args = parser.parse_args()
 
     if args.list:
-        for mutant in list(draw(candidates(ROOT), args.seed))[:args.count]:
+        for mutant in list(draw(candidates(args.checkout), args.seed))[:args.count]:
             print("%-40s %s -> %s" % (mutant_id(mutant), mutant["old"].strip(), mutant["new"].strip()))
         return 0
 
@@ -280,12 +282,19 @@ def prepare_and_reenter(args, source_root, build_dir):
     again inside that build's Wine environment (its own prefix, drive D: and display)."""
     if not args.resume and os.path.exists(args.work):
         shutil.rmtree(args.work)
-    if not os.path.exists(source_root):
-        files = subprocess.run(["git", "ls-files"], cwd=ROOT, stdout=subprocess.PIPE, text=True,
-                               check=True).stdout.split()
-        for name in files:
-            os.makedirs(os.path.join(source_root, os.path.dirname(name)), exist_ok=True)
-            shutil.copy2(os.path.join(ROOT, name), os.path.join(source_root, name))
+    # A file that differs from the checkout (a mutant left by an interrupted run) is written
+    # afresh, with a new time stamp, so that the build takes it.
+    files = subprocess.run(["git", "ls-files"], cwd=args.checkout, stdout=subprocess.PIPE, text=True,
+                           check=True).stdout.split()
+    for name in files:
+        copy = os.path.join(source_root, name)
+        with open(os.path.join(args.checkout, name), "rb") as f:
+            data = f.read()
+        if not os.path.exists(copy) or open(copy, "rb").read() != data:
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copy2(os.path.join(args.checkout, name), copy)
+            stamp = time.time() + 1
+            os.utime(copy, (stamp, stamp))
     subprocess.run([os.path.join(ROOT, "scripts", "setup.sh")], check=True)
     subprocess.run([os.path.join(source_root, "scripts", "build.sh"), build_dir], check=True,
                    stdout=subprocess.DEVNULL)
@@ -297,4 +306,6 @@ def prepare_and_reenter(args, source_root, build_dir):
 
 
 if __name__ == "__main__":
+    # Ended from outside, a run still puts back the file it mutated.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     sys.exit(main())
