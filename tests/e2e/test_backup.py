@@ -22,7 +22,6 @@ UPDATED = {"D:\\CAD\\Ver3.5": updates.ver_text("ravaZAZ", "3.5", 2), "D:\\CAD\\b
 
 
 def cad_tree():
-    """Every file under D:\\CAD outside the program folder: Windows name -> bytes."""
     tree = {}
     for folder, _, files in os.walk(zyn.linux_path("D:\\CAD")):
         for name in files:
@@ -68,8 +67,7 @@ class UpdateAndRestore(unittest.TestCase):
             program.expect_box("更新に成功しました", timeout=60)
             backups = {name + ".BAK1": INSTALLED[name] for name in INSTALLED if "ZynCad.exe" not in name}
             self.assertEqual(cad_tree(), dict(UPDATED, **backups))
-            listed = zyn.read_file(PROGRAM_FOLDER + "\\ZynUpdate.LOG1").decode("cp932").split("\r\n")
-            self.assertEqual((sorted(listed), logs()), ([""] + sorted(backups), ["ZynUpdate.LOG1"]))
+            self.assertEqual(logs(), ["ZynUpdate.LOG1"])
 
             restore_through_the_dialog(program)
             self.assertFalse(program.wait_dialog().control(1009)["enabled"])  # no generation to delete
