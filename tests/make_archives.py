@@ -1,8 +1,6 @@
 """Writes the zip archives that the extraction tests unpack: make_archives.py <output folder>
-
-update.zip, with the files it holds under expected/, looks like a real update: nested
-folders, an empty folder, Japanese names, stored and deflated members. The others are
-the same archive behind an executable stub, and damaged or hostile archives."""
+update.zip (its files under expected/) looks like a real update; the others are it behind an
+executable stub, and damaged or hostile archives."""
 import io
 import os
 import random
@@ -17,19 +15,17 @@ SJIS_PLACEHOLDER = "CAD/ABCDEF/XY.dll"
 STORED, DEFLATED = zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED
 
 
-def update_members():
-    rng = random.Random(7)
-    text = "".join(f"line {i}: 鉄骨 CAD update\r\n" for i in range(4000)).encode("cp932")
-    return [
-        ("CAD/Ver3.5", b"Ver3.5 (No.12)\r\n", STORED),
-        ("CAD/ZynCad.exe", bytes(rng.getrandbits(8) for _ in range(150_000)), DEFLATED),
-        ("CAD/sub/a.dll", text, DEFLATED),
-        ("CAD/sub/deeper/b.txt", b"deeper\r\n", DEFLATED),
-        ("CAD/sub/deeper/zero.txt", b"", DEFLATED),
-        ("CAD/表示/表.txt", "表示テスト\r\n".encode("cp932"), STORED),
-        ("CAD/stored.bin", bytes(range(256)) * 300, STORED),
-        (SJIS_PLACEHOLDER, "ソフト\r\n".encode("cp932") * 50, DEFLATED),
-    ]
+RNG = random.Random(7)
+UPDATE_MEMBERS = [
+    ("CAD/Ver3.5", b"Ver3.5 (No.12)\r\n", STORED),
+    ("CAD/ZynCad.exe", bytes(RNG.getrandbits(8) for _ in range(150_000)), DEFLATED),
+    ("CAD/sub/a.dll", "".join(f"line {i}: 鉄骨 CAD update\r\n" for i in range(4000)).encode("cp932"), DEFLATED),
+    ("CAD/sub/deeper/b.txt", b"deeper\r\n", DEFLATED),
+    ("CAD/sub/deeper/zero.txt", b"", DEFLATED),
+    ("CAD/表示/表.txt", "表示テスト\r\n".encode("cp932"), STORED),
+    ("CAD/stored.bin", bytes(range(256)) * 300, STORED),
+    (SJIS_PLACEHOLDER, "ソフト\r\n".encode("cp932") * 50, DEFLATED),
+]
 
 
 def zip_bytes(members, folders=(), prefix=b""):
@@ -45,7 +41,7 @@ def zip_bytes(members, folders=(), prefix=b""):
 
 
 def stub():
-    # It even carries zip signatures, so that a reader must not scan from the front.
+    # With zip signatures, so that a reader must not scan from the front.
     rng = random.Random(3)
     body = bytes(rng.getrandbits(8) for _ in range(24 * 1024 - 64))
     return b"MZ" + b"\0" * 30 + b"PK\x03\x04PK\x01\x02PK\x05\x06" + b"\0" * 18 + body
@@ -57,7 +53,7 @@ def corrupt(data, name, offset_in_data):
     return data[:at] + bytes([data[at] ^ 0xFF]) + data[at + 1:]
 
 
-def main():
+if __name__ == "__main__":
     out = sys.argv[1]
 
     def write(name, data):
@@ -65,7 +61,7 @@ def main():
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
 
-    members, folders = update_members(), ["CAD/empty/", "CAD/sub/"]
+    members, folders = UPDATE_MEMBERS, ["CAD/empty/", "CAD/sub/"]
     update = zip_bytes(members, folders)
     write("update.zip", update)
     for name, data, _ in members:
@@ -76,12 +72,8 @@ def main():
     write("notazip.exe", stub())
     write("empty.zip", zip_bytes([]))
 
-    damaged = zip_bytes([
-        ("good.txt", b"good\r\n", STORED),
-        ("bad.txt", b"this text loses one byte\r\n", STORED),
-        ("broken.bin", bytes(range(256)) * 64, DEFLATED),
-        ("later.txt", b"later\r\n", STORED),
-    ])
+    damaged = zip_bytes([("good.txt", b"good\r\n", STORED), ("bad.txt", b"this text loses one byte\r\n", STORED),
+                         ("broken.bin", bytes(range(256)) * 64, DEFLATED), ("later.txt", b"later\r\n", STORED)])
     damaged = corrupt(damaged, "bad.txt", 5)  # stored: only the CRC can tell
     write("damaged.zip", corrupt(damaged, "broken.bin", 3))  # deflated: the stream itself breaks
 
@@ -89,7 +81,3 @@ def main():
             "D:evil7.txt", "sub/.. /evil8.txt", "long/" + "n" * 300 + ".txt"]
     write("slip.zip", zip_bytes([("ok.txt", b"ok\r\n", STORED)] + [(name, b"evil", STORED) for name in evil]
                                 + [("sub/also_ok.txt", b"also ok\r\n", STORED)]))
-
-
-if __name__ == "__main__":
-    main()

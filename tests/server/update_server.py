@@ -1,11 +1,6 @@
-"""The tests' update server: HTTP on 127.0.0.1 at an ephemeral port, serving a folder
-(drive D:). Under /-/<how>/<path> it misbehaves on demand for the file at path: nolength
-(no Content-Length), badlength (a Content-Length that is no number), short (announces
-the length, sends half, closes), slow (1 KiB pieces with pauses), redirect (302 to it).
-
-The end-to-end tests run it in-process (UpdateServer). For the unit programs ctest runs
-"--daemon --state FILE", a background server that writes "<port> <pid>" to FILE, and
-"--stop --state FILE" after them."""
+"""The tests' update server: HTTP on 127.0.0.1 at an ephemeral port, serving a folder; /-/<how>/<path> misbehaves
+for the file at path: nolength, badlength (no number), short (half the announced length), slow (pauses).
+In-process for the end-to-end tests; ctest starts "--daemon --state FILE" (FILE: "<port> <pid>") and "--stop"."""
 import http.server
 import os
 import signal
@@ -42,19 +37,14 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
     def __init__(self, *args, **kwargs):
         super().__init__(*args, directory=self.owner.root, **kwargs)
 
-    def log_message(self, *args):
-        pass
+    log_message = lambda self, *args: None  # noqa: E731  quiet
 
     def do_GET(self):
         self.owner.requests.append((self.path, self.headers.get("User-Agent", "")))
         how, _, rest = self.path[3:].partition("/")
         if not self.path.startswith("/-/"):
             return super().do_GET()
-        self.send_response(302 if how == "redirect" else 200)
-        if how == "redirect":
-            self.send_header("Location", "/" + rest)
-            self.send_header("Content-Length", "0")
-            return self.end_headers()
+        self.send_response(200)
         with open(self.translate_path("/" + rest), "rb") as f:
             data = f.read()
         if how != "nolength":
@@ -97,7 +87,5 @@ if __name__ == "__main__":
         os.replace(state + ".new", state)
         time.sleep(3600)  # ends by itself should nobody stop it
     elif "--daemon" in sys.argv:
-        for _ in range(200):  # back once the server is up
-            if os.path.exists(state):
-                break
-            time.sleep(0.05)
+        for _ in range(200):  # back once the server is up, at most 10 s
+            time.sleep(0 if os.path.exists(state) else 0.05)
