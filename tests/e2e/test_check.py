@@ -33,8 +33,9 @@ class UpdateCheck(unittest.TestCase):
 
     def test_check_and_ver_exit_codes(self):
         self.run_to_end(["-CHECK"])  # nothing published: quietly none
-        # A text longer than one read, cut at the reader's limit: the revision is the number after the last "No.".
-        zyn.write_file("D:\\srv\\Ver3.5", updates.ver_text("ravaZAZ", "3.5", 5, ["(No.12)", "x" * 131100, "(No.13)"]))
+        # The revision is the number after the last "No." in the text read: many reads' worth, cut at the limit.
+        long_text = updates.ver_text("ravaZAZ", "3.5", 5, ["x" * 130000, "(No.12)", "x" * 1100, "(No.13)"])
+        zyn.write_file("D:\\srv\\Ver3.5", long_text)
         self.run_to_end(["-CHECK"], code=12)
         self.assertRegex(self.server.requests[-1][1],
                          r"^ZynUpdate MODE:0 OS:\d+\.\d+\.\d+\(x64\) CPU:\d+\.[0-9A-F]+\.[0-9A-F]+\.[0-9A-F]+$")
@@ -50,21 +51,21 @@ class UpdateCheck(unittest.TestCase):
         self.run_to_end(["-CHECK"])  # an unreachable server: quietly none
 
     def test_settings_and_installed_version_failures(self):
-        update_folder = "D:\\CAD\\Update\\" + NO_VER_FILE
+        home = "D:\\CAD\\Update\\"  # the program's folder: no Ver file
+        no_ver_file = [home + NO_VER_FILE, NO_VERSION]
         self.run_to_end(["-DOVI", "-CHECK"], [SETTINGS + "更新ﾌｧｲﾙ名の取得に失敗しました"])
         self.run_to_end(["-7QV", "-CHECK"], [SETTINGS + "更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました"])
-        self.run_to_end(["-REVIT", "-CHECK"], [update_folder, NO_VERSION])
-        self.run_to_end(["-CHECK", "-HOME", "D:\\CAD\\Update\\"], [update_folder, NO_VERSION], env={"ZYN_HOME": "D:\\CAD"})
+        self.run_to_end(["-REVIT", "-CHECK"], no_ver_file)
+        self.run_to_end(["-CHECK", "-HOME", home], no_ver_file, env={"ZYN_HOME": "D:\\CAD"})  # -HOME wins
         zyn.write_file("D:\\CAD\\Ver3.5", "")
         self.run_to_end(["-CHECK"], ["Verﾌｧｲﾙ[D:\\CAD\\Ver3.5]からﾘﾋﾞｼﾞｮﾝを取得できませんでした", NO_VERSION])
         os.rename(zyn.linux_path("D:\\CAD\\Ver3.5"), zyn.linux_path("D:\\CAD\\Ver3.5.BAK1"))
         self.run_to_end(["-CHECK"], [NO_VERSION])  # only backups: no message of its own
 
     def test_the_highest_installed_version_wins_and_the_others_go_after_ok(self):
-        # VER3.6 has no text after its zero byte; backups are no candidates.
-        for name, text in (("VER3.6", b"(No.2)\0(No.9)"), ("Ver3.5a", b"(No.4)"), ("Ver3.9.bak", b""), ("Ver4.1.org", b"")):
+        for name, text in (("VER3.6", b"(No.2)\0(No.9)"), ("Ver3.5a", "(No.4)"), ("Ver3.9.BAK2", "(No.9)")):
             zyn.write_file("D:\\CAD\\" + name, text)
-        os.makedirs(zyn.linux_path("D:\\CAD\\Ver9.9"))  # folders are no candidates either
+        os.makedirs(zyn.linux_path("D:\\CAD\\Ver9.9"))  # no candidates: backups, folders; VER3.6 ends at \0
         zyn.write_file("D:\\srv\\VER3.6", updates.ver_text("ravaZAZ", "3.6", 5))
         question = "Verﾌｧｲﾙが[D:\\CAD\\VER3.6]以外に複数存在します。\n古いVerﾌｧｲﾙを削除します。"
         with zyn.Program(self.exe, ["-CHECK"]) as program:
@@ -72,7 +73,7 @@ class UpdateCheck(unittest.TestCase):
             self.assertEqual((program.boxes[0].text, program.boxes[0].buttons), (question, [zyn.IDOK, zyn.IDCANCEL]))
         self.run_to_end(["-CHECK"], [question], code=5)
         self.assertEqual(sorted(os.listdir(zyn.linux_path("D:\\CAD"))),
-                         ["Update", "VER3.6", "Ver3.9.bak", "Ver4.1.org", "Ver9.9"])
+                         ["Update", "VER3.6", "Ver3.9.BAK2", "Ver9.9"])
 
     def test_dialog_check_shows_the_update_contents(self):
         server_text = updates.ver_text("ravaZAZ", "3.5", 12, ["・鋼材データ追加"])
@@ -110,7 +111,7 @@ class UpdateCheck(unittest.TestCase):
         for published in (False, True):
             if published:
                 zyn.write_file("D:\\CAD\\bin\\a.dll", b"old")
-                updates.publish(zyn.linux_path("D:\\srv"), "3.5", 4, {"CAD/bin/a.dll": b"new", "CAD/Ver3.5": INSTALLED_TEXT})
+                updates.publish(zyn.linux_path("D:\\srv"), "3.5", 4, {"CAD/bin/a.dll": b"new", "CAD/Ver3.5": "(No.3)"})
             with zyn.Program(self.exe, ["-AUTO", "-HOME", "D:\\CAD"]) as program:
                 self.assertEqual(program.run_to_end([("合番", "Yes")] if published else [], others="first"), 0)
             self.assertEqual(program.boxes[-1].text, "更新に成功しました" if published else "更新を中断しました")

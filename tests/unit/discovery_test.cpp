@@ -17,7 +17,7 @@ TEST(VersionText, KeysCodesAndRevisions) {
     for (const auto& c : cases)
         EXPECT_EQ(VersionKey(c.text) * 100000LL + VersionCode(VersionKey(c.text)), c.key * 100000LL + c.code) << c.text;
     EXPECT_EQ(VerFileVersionText("Ver3.5A") + VerFileVersionText("Ver3.5ア"), "3.5a3.5ア");
-    const std::pair<const char*, int> revisions[] = {{"Ver3.5 (No.3)\r\n(No.12) fixes\r\n", 12}, {"(No.3) No.7 open", 0},
+    const std::pair<const char*, int> revisions[] = {{"Ver3.5 (No.3)\r\n(No.12) fix\r\n", 12}, {"(No.3) No.7 open", 0},
                                                      {"none", 0}, {"no.5)", 0}, {"No.  15)", 15}, {"No.12a)", 12},
                                                      {"No.)", 0}, {"No.99999999999)", INT_MAX}};
     for (const auto& c : revisions)
