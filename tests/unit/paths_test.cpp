@@ -17,15 +17,19 @@ TEST(PathChars, LeadBytesOfCodePage932AreTwoBytes) {
     const std::string bytes = "\x80\x81\x9F\xA0\xE0\xFC\xFD\\", widths = "12212211";
     for (size_t i = 0; i < bytes.size(); ++i)
         EXPECT_EQ(RixCharBytes(static_cast<unsigned char>(bytes[i])), widths[i] - '0') << i;
-    EXPECT_TRUE(RixIsSeparator('\\') && RixIsSeparator('/'));
-    EXPECT_FALSE(RixIsSeparator(':'));
+    EXPECT_TRUE(RixIsSeparator('\\') && RixIsSeparator('/') && !RixIsSeparator(':'));
 }
 
-TEST(SetPathParts, ReplacesComponentsStepsOverDoubleByteCharactersAndRefusesLongParts) {
+TEST(PathParts, ReplaceJoinAndTrailStepOverDoubleByteCharactersAndRefuseLongParts) {
     EXPECT_EQ(Set("C:\\x\\n.txt", "D", nullptr, nullptr, "ini"), "D:\\x\\n.ini");
     EXPECT_EQ(Set("C:\\x\\n.txt", nullptr, "\\new", nullptr, nullptr), "C:\\new\\n.txt");
     EXPECT_EQ(Set("C:\\" + kHyou + "\\" + kHyou + ".txt", "", "", nullptr, nullptr), kHyou + ".txt");
     EXPECT_EQ(Set("C:\\dir\\" + kHyou, nullptr, nullptr, "", ""), "C:\\dir\\");
+    EXPECT_EQ(RixTrailBackslash("C:\\dir\\\\", FALSE), "C:\\dir\\");
+    EXPECT_EQ(RixTrailBackslash("C:\\" + kHyou, TRUE), "C:\\" + kHyou + "\\");
+    EXPECT_EQ(RixJoinPath("C:\\a\\", "\\b.exe"), "C:\\a\\b.exe");
+    EXPECT_EQ(RixJoinPath("C:\\a", "b.exe"), "C:\\a\\b.exe");
+    EXPECT_EQ(RixJoinPath("", "b.exe"), "b.exe");
     // Each part below 256 bytes, the whole below 260.
     const std::string path258 = "C:\\" + std::string(200, 'f') + "\\" + std::string(50, 'n') + ".txt";
     EXPECT_EQ(Set(path258, nullptr, nullptr, nullptr, ".LOG1"), path258.substr(0, 254) + ".LOG1");
@@ -35,17 +39,7 @@ TEST(SetPathParts, ReplacesComponentsStepsOverDoubleByteCharactersAndRefusesLong
     EXPECT_EQ(Set("x", "C:x", nullptr, nullptr, nullptr), "");
 }
 
-TEST(TrailBackslash, AddsOrRemovesOneSeparatorAndJoins) {
-    EXPECT_EQ(RixTrailBackslash("C:\\dir\\\\", FALSE), "C:\\dir\\");
-    EXPECT_EQ(RixTrailBackslash("", TRUE), "");
-    EXPECT_EQ(RixTrailBackslash("C:\\" + kHyou, TRUE), "C:\\" + kHyou + "\\");
-    EXPECT_EQ(RixJoinPath("C:\\a\\", "\\b.exe"), "C:\\a\\b.exe");
-    EXPECT_EQ(RixJoinPath("C:\\a", "b.exe"), "C:\\a\\b.exe");
-    EXPECT_EQ(RixJoinPath("", "b.exe"), "b.exe");
-}
-
-// A folder is made with its trailing backslash below 260 bytes; find and delete leave alone a folder
-// that "<folder>\*.*" names in 260 bytes.
+// Made with a trailing backslash below 260 bytes; find and delete skip a folder "<folder>\*.*" makes 260.
 TEST(Folders, MakeFindAndDeleteWalkTheTreeWithinTheLimit) {
     const std::string root = ScratchFolder("folders"), locked = root + "sub\\locked";
     const std::string fits = root + std::string(255 - root.size(), 'f'), over = fits + "o";
