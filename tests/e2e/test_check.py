@@ -119,6 +119,24 @@ class UpdateCheck(unittest.TestCase):
             self.assertEqual(zyn.exists("D:\\CAD\\ZynImpDataManager.args"), published)
         self.assertEqual(zyn.read_file("D:\\CAD\\ZynImpDataManager.args"), b"D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
 
+    def test_mode_1_asks_to_start_the_data_manager(self):
+        exe = zyn.install_program(settings={"DoviFixDirUrl": self.server.url("srv/"), "DoviFixFileName": "UPD"})
+        for revision, stand_in in ((4, False), (5, True)):  # the dialog stays only when the start fails
+            updates.publish(zyn.linux_path("D:\\srv"), "3.5", revision, {"CAD/Ver3.5": "(No.%d)" % revision})
+            if stand_in:
+                shutil.copy(os.path.join(zyn.BUILD, "tools", "ZynImpDataManager.exe"), zyn.linux_path("D:\\CAD"))
+            with zyn.Program(exe, ["-DOVI", "-HOME", "D:\\CAD"]) as program:
+                program.click(program.wait_window(lambda w: w.is_main_dialog and w.control(1005)["enabled"]), 1005)
+                program.expect_box("更新に成功しました")
+                question = program.expect_box("ホルビアを起動しますか？", "Yes")
+                self.assertEqual((question.buttons, question.has_icon), ([zyn.IDYES, zyn.IDNO], False))
+                if not stand_in:
+                    program.expect_box("ホルビアの起動に失敗しました。")
+                    program.click(program.wait_dialog(), 1006)
+                self.assertEqual(program.wait_exit(), 0)
+        time.sleep(1)  # time enough for the stand-in to write its record
+        self.assertEqual(zyn.read_file("D:\\CAD\\ZynImpDataManager.args"), b"D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -5,7 +5,6 @@
 #include <tuple>
 
 #include "Format.h"
-#include "MailslotReader.h"
 #include "RixExec.h"
 #include "RixLog.h"
 #include "TestSupport.h"
