@@ -1,21 +1,64 @@
-// Against the update server that ctest starts (tests/server/update_server.py) serving drive D:.
+// What the real program cannot easily reach on the update's way in (the ordinary run is in test_backup.py): the
+// download from the server that ctest starts, our unzip32.dll on make_archives.py's archives, the replace, its undo.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
+#include <functional>
+#include <map>
 
 #include "Format.h"
+#include "ProgressDlg.h"
 #include "RixPath.h"
+#include "RixUnZip32.h"
 #include "TestSupport.h"
+#include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
-#include "progress_watch.h"
 #include "resource.h"
 
 namespace {
+using Files = std::map<std::string, std::string>;
+using Texts = std::vector<std::string>;
+
+// Records what this thread's progress dialogs show, in order, calling back while the operation waits, and clicks
+// Cancel for real once the bar reaches cancelAt: the click is posted, so the operation sees it at its next check.
+struct CProgressWatch {
+    CProgressWatch() { s_watch = this; }
+    ~CProgressWatch() { ::UnhookWindowsHookEx(m_hook); }
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        const CWPRETSTRUCT& call = *reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+        HWND dialog = ::GetDlgItem(call.hwnd, IDC_PROGRESS_BAR) ? call.hwnd : ::GetParent(call.hwnd);
+        if (code == HC_ACTION && dialog && ::GetDlgItem(dialog, IDC_PROGRESS_BAR))
+            s_watch->Seen(dialog, call);
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    void Seen(HWND dialog, const CWPRETSTRUCT& call) {
+        if (call.message == WM_SETTEXT && call.hwnd == dialog) {
+            captions.push_back(reinterpret_cast<const char*>(call.lParam));
+        } else if (call.message == WM_SETTEXT && ::GetDlgCtrlID(call.hwnd) == IDC_PROGRESS_MESSAGE) {
+            messages.push_back(reinterpret_cast<const char*>(call.lParam));
+            onMessage();
+        } else if (call.message == PBM_SETPOS) {
+            positions.push_back(static_cast<int>(call.wParam));
+            onPosition();
+            if (positions.back() >= cancelAt) {
+                cancelAt = INT_MAX;
+                ::PostMessageA(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+            }
+        }
+    }
+    Texts captions, messages;
+    std::vector<int> positions;
+    int cancelAt = INT_MAX;
+    std::function<void()> onMessage = [] {}, onPosition = [] {};
+    static inline CProgressWatch* s_watch = nullptr;
+    HHOOK m_hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, Hook, nullptr, ::GetCurrentThreadId());
+};
+
 std::string ServerUrl(const std::string& path) {
     static int port = std::atoi(ReadBytes(BuildFolder() + "update_server.txt").c_str());  // "<port> <pid>"
     return StrFormat("http://127.0.0.1:%d/%s", port, path.c_str());
 }
-const std::string kRefused = "http://127.0.0.1:9/UPD350.EXE";  // nothing listens on the discard port
 
 std::string Pattern(size_t size) {  // a shifted or cut copy never matches
     std::string bytes;
@@ -24,72 +67,243 @@ std::string Pattern(size_t size) {  // a shifted or cut copy never matches
     return bytes;
 }
 
-class Transfer : public testing::Test {
+std::string Archive(const std::string& name) { return BuildFolder() + "archives\\" + name; }
+
+std::string g_printed;  // every text the DLL printed, one per line
+
+int WINAPI RecordPrint(LPSTR text, unsigned long length) {
+    g_printed.append(text, length) += '\n';
+    return static_cast<int>(length);
+}
+
+int Unzip(const std::string& target, const std::string& archive, const std::string& dllFolder = BuildFolder()) {
+    CRixUnZip32 unzip;
+    unzip.m_strDllFolder = dllFolder;
+    g_printed.clear();
+    bool ok = unzip.Unzip(target, archive, RecordPrint, nullptr);
+    EXPECT_EQ(ok, unzip.GetResult() == PK_OK);
+    return unzip.GetResult();
+}
+
+Files TreeOf(const std::string& folder, BOOL recurse = TRUE) {
+    CFindDataList found;
+    RixFindFiles(folder, "*", found, recurse);
+    Files tree;
+    for (const WIN32_FIND_DATAA& file : found)
+        tree[std::string(file.cFileName).substr(folder.size())] = ReadBytes(file.cFileName);
+    return tree;
+}
+
+std::string Box(const std::string& caption, UINT type, const std::string& text) {
+    return caption + "/" + std::to_string(type) + ": " + text;
+}
+Texts Shown(const CMessageBoxRecorder& boxes) {
+    Texts shown;
+    for (const CShownBox& box : boxes.Shown())
+        shown.push_back(Box(box.caption, box.type, box.text));
+    return shown;
+}
+
+// An installation CAD\, its update extracted into Work\, generation 1 to be logged beside the help file, and
+// the update downloaded into the test's folder.
+class Update : public testing::Test {
 protected:
     void SetUp() override {
-        m_dlg.m_strUpdateFile = m_temp + "UPD350_12.EXE";
-        WriteBytes(m_server + "UPD350.EXE", Pattern(2500));
+        ASSERT_TRUE(RixMakeFolder(root + "Prog") && RixMakeFolder(cad) && RixMakeFolder(root + "Work"));
+        AfxGetApp()->SetHelpFilePath(root + "Prog\\ZynUpdate.chm");
+        ASSERT_TRUE(::SetDllDirectoryA(BuildFolder().c_str()));
+        dlg.m_strWorkDir = root + "Work\\";
+        dlg.m_strCadDir = cad;
+        dlg.m_nLogCount = 1;
+        dlg.m_strUpdateFile = root + "UPD350_12.EXE";
     }
-    int FilesInTemp() {
-        CFindDataList found;
-        return RixFindFiles(m_temp, "*", found, FALSE);
+    std::string Log(int n) const { return root + "Prog\\ZynUpdate.LOG" + std::to_string(n); }
+    static std::string Undoing(const std::string& dst) { return "退避ﾌｧｲﾙ[" + dst + ".BAK1]から元ﾌｧｲﾙ[" + dst + "]に復元中"; }
+    void Lay(const Files& installed, const std::vector<std::pair<std::string, std::string>>& update = {}) {
+        for (const auto& [name, bytes] : installed)
+            ASSERT_TRUE(WriteBytes(cad + name, bytes));
+        for (const auto& [name, bytes] : update) {
+            ASSERT_TRUE(WriteBytes(dlg.m_strWorkDir + name, bytes));
+            dlg.m_files.push_back(dlg.m_strWorkDir + name);
+        }
     }
-    std::string m_server = ScratchFolder("srv"), m_temp = ScratchFolder("tmp");
-    CZynUpdateDlg m_dlg{IDD_ZYNUPDATE_DIALOG, nullptr};
-    CMessageBoxRecorder m_boxes;
+    CFileHandle Lock(const std::string& name) const {  // as a program reading it would
+        const std::string path = cad + name;
+        return CFileHandle(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, 0));
+    }
+
+    std::string root = ScratchFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::string cad = root + "CAD\\";
+    CZynUpdateDlg dlg{IDD_ZYNUPDATE_DIALOG, nullptr};
+    CMessageBoxRecorder boxes;
+    CProgressWatch progress;
 };
 }  // namespace
 
-TEST_F(Transfer, DownloadShowsEachBlocksShareAndReplacesAnOlderFile) {
-    WriteBytes(m_dlg.m_strUpdateFile, "an older download");
-    m_dlg.m_strUpdateUrl = ServerUrl("unit/srv/UPD350.EXE");
-    CProgressWatch watch;
-    ASSERT_TRUE(m_dlg.Download());
-    EXPECT_EQ(ReadBytes(m_dlg.m_strUpdateFile), Pattern(2500));
-    EXPECT_EQ(FilesInTemp(), 1);
-    EXPECT_EQ(watch.positions, (std::vector<int>{0, 0, 33, 66}));  // the bar's start, then one per block
-    EXPECT_EQ(watch.Caption(), "ﾀﾞｳﾝﾛｰﾄﾞ中");
+// Each backup is listed before its file is replaced; a cancel puts back newest first and leaves no log.
+TEST_F(Update, ReplaceCancelPutsBackNewestFirstAndLeavesNoGeneration) {
+    Lay({{"1", "old"}, {"2", "old"}, {"3", "old"}}, {{"1", "new"}, {"2", "new"}, {"3", "new"}, {"added", "new"}});
+    Texts logWhileCopying;
+    progress.onMessage = [&] { logWhileCopying.push_back(progress.messages.back() + ReadBytes(Log(1))); };
+    progress.cancelAt = 2;  // the click lands while the second entry is being copied
+    EXPECT_FALSE(dlg.Replace(FALSE));
+    const std::string listed1 = cad + "1.BAK1\r\n", listed2 = listed1 + cad + "2.BAK1\r\n";
+    EXPECT_EQ(logWhileCopying, (Texts{cad + "1を更新中" + listed1, cad + "2を更新中" + listed2,
+                                      Undoing(cad + "2") + listed2, Undoing(cad + "1") + listed2}));
+    EXPECT_EQ(Shown(boxes), Texts{Box(AfxGetApp()->m_pszAppName, MB_OK | MB_ICONINFORMATION, "ﾌｧｲﾙの更新を中断しました")});
+    EXPECT_EQ(TreeOf(cad), (Files{{"1", "old"}, {"1.BAK1", "old"}, {"2", "old"}, {"2.BAK1", "old"}, {"3", "old"}}));
+    EXPECT_FALSE(Exists(Log(1)));
 }
 
-// Each failure says why and leaves neither a partial nor an older file.
-TEST_F(Transfer, FailedDownloadsSayWhyAndLeaveNoFile) {
-    const std::string noLength = "更新ﾌｧｲﾙの長さを取得できませんでした";
-    const struct {
-        std::string url, message;
-    } cases[] = {
-        {ServerUrl("-/short/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました"},  // also drops the older file
+// Backups that an earlier run left behind are no backups of this call: the undo puts back
+// what this call saved, the failed entry included (passed over, as it is still equal).
+TEST_F(Update, ACopyOntoALockedFileFailsAndOnlyTheFilesSavedArePutBack) {
+    Lay({{"a", "old"}, {"eq", "eq"}, {"eq.BAK1", "stale"}, {"added.BAK1", "stale"}, {"locked", "old"}, {"c", "old"}},
+        {{"a", "new"}, {"eq", "eq"}, {"added", "new"}, {"locked", "new"}, {"c", "new"}});
+    CFileHandle holder = Lock("locked");
+    EXPECT_FALSE(dlg.Replace(FALSE));
+    const std::string a = cad + "a", locked = cad + "locked";
+    EXPECT_EQ(progress.messages,
+              (Texts{a + "を更新中", cad + "added" + "を更新中", locked + "を更新中", Undoing(locked), Undoing(a)}));
+    EXPECT_EQ(Shown(boxes), Texts{Box("CZynUpdateDlg::Replace", MB_OK,
+                                      "ﾌｧｲﾙ[" + dlg.m_strWorkDir + "locked]を[" + locked + "]に更新できませんでした")});
+    EXPECT_EQ(TreeOf(cad), (Files{{"a", "old"}, {"a.BAK1", "old"}, {"eq", "eq"}, {"eq.BAK1", "stale"}, {"added", "new"},
+                                  {"added.BAK1", "stale"}, {"locked", "old"}, {"locked.BAK1", "old"}, {"c", "old"}}));
+    EXPECT_FALSE(Exists(Log(1)));
+}
+
+TEST_F(Update, ARestoreUndoNeverCopiesAStaleSafetyCopy) {
+    // The first file was deleted meanwhile and has an old safety copy; the second is locked.
+    Lay({{"gone.BAK1", "backup gone"}, {"gone.ORG", "stale"}, {"locked", "current"}, {"locked.BAK1", "backup"}});
+    dlg.m_files = {cad + "gone", cad + "locked"};
+    WriteBytes(Log(1), "");
+    CFileHandle holder = Lock("locked");
+    EXPECT_FALSE(dlg.Replace(TRUE));
+    EXPECT_EQ(progress.captions, (Texts{"処理中", "復元中"}));
+    EXPECT_EQ(Shown(boxes), Texts{Box("CZynUpdateDlg::Replace", MB_OK,
+                                      "ﾌｧｲﾙ[" + cad + "locked.BAK1]を[" + cad + "locked]に復元できませんでした")});
+    EXPECT_EQ(TreeOf(cad), (Files{{"gone", "backup gone"}, {"gone.BAK1", "backup gone"}, {"gone.ORG", "stale"},
+                                  {"locked", "current"}, {"locked.BAK1", "backup"}, {"locked.ORG", "current"}}));
+    EXPECT_TRUE(Exists(Log(1)));  // a failed restore keeps its generation
+}
+
+// Lines of other generations or no backup name are passed over, and so is a missing
+// backup, except by a restore, which stops before anything changes.
+TEST_F(Update, OnlyExistingBackupsOfTheGenerationAreReadAndAMissingOneStopsARestore) {
+    Lay({{"a.dll.bak4", "a"}, {"b.dll.BAK3", "b"}, {"c.BAK1.BAK4", "c"}});
+    WriteBytes(Log(4), cad + "a.dll.bak4\r\n" + cad + "b.dll.BAK3\r\n\r\n" + cad + "c.BAK1.BAK4\nnot a backup\r\n" +
+                           cad + "missing.BAK4\r\n" + cad + std::string(300, 'x') + ".BAK4\r\n");
+    dlg.m_nLogCount = 4;
+    const Files before = TreeOf(cad);
+    EXPECT_TRUE(dlg.ReadRollbackLog(FALSE));
+    EXPECT_EQ(dlg.m_files, (Texts{cad + "a.dll", cad + "c.BAK1"}));
+    EXPECT_FALSE(dlg.Restore());
+    dlg.m_nLogCount = 0;  // without a generation the log of none is missing
+    EXPECT_FALSE(dlg.Restore());
+    const char caption[] = "CZynUpdateDlg::ReadRollbackLog";
+    EXPECT_EQ(Shown(boxes), (Texts{Box(caption, MB_OK, "復元ﾛｸﾞに記載されたﾌｧｲﾙ[" + cad + "missing.BAK4]がありません\n復元を中断します"),
+                                   Box(caption, MB_OK, "復元ﾛｸﾞﾌｧｲﾙ[" + Log(0) + "]をｵｰﾌﾟﾝできませんでした")}));
+    EXPECT_EQ(TreeOf(cad), before);
+    EXPECT_TRUE(Exists(Log(4)));
+}
+
+// A download replaces an older file; each failure says why and leaves neither a partial nor an older file, and a
+// cancel stops midway with the bytes so far under another name than the final one.
+TEST_F(Update, DownloadReplacesAnOlderFileFailuresSayWhyAndLeaveNoFile) {
+    const std::string server = ScratchFolder("srv");
+    WriteBytes(server + "UPD350.EXE", Pattern(2500));
+    WriteBytes(dlg.m_strUpdateFile, "an older download");
+    dlg.m_strUpdateUrl = ServerUrl("unit/srv/UPD350.EXE");
+    ASSERT_TRUE(dlg.Download());
+    EXPECT_EQ(TreeOf(root, FALSE), (Files{{"UPD350_12.EXE", Pattern(2500)}}));
+    EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 33, 66}));  // the bar's start, then one per block
+    EXPECT_EQ(progress.captions, (Texts{"処理中", "ﾀﾞｳﾝﾛｰﾄﾞ中"}));
+    const std::pair<std::string, std::string> cases[] = {
+        {ServerUrl("-/short/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました"},  // also drops the file above
         {ServerUrl("unit/srv/UPD351.EXE?x=1"), "更新ﾌｧｲﾙ[/unit/srv/UPD351.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=404)"},
-        {ServerUrl("-/nolength/unit/srv/UPD350.EXE"), noLength},
-        {ServerUrl("-/badlength/unit/srv/UPD350.EXE"), noLength},
-        {kRefused, "作成したHTTP要求の発行ができませんでした"},
+        {ServerUrl("-/nolength/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙの長さを取得できませんでした"},
+        {ServerUrl("-/badlength/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙの長さを取得できませんでした"},
+        {"http://127.0.0.1:9/UPD350.EXE", "作成したHTTP要求の発行ができませんでした"},  // the discard port
         // TLS on a plain HTTP port: a client that spoke plain HTTP would get the file.
         {"https" + ServerUrl("unit/srv/UPD350.EXE").substr(4), "作成したHTTP要求の発行ができませんでした"},
     };
-    WriteBytes(m_dlg.m_strUpdateFile, "an older download");
-    for (const auto& c : cases) {
-        m_boxes.Clear();
-        m_dlg.m_strUpdateUrl = c.url;
-        EXPECT_FALSE(m_dlg.Download()) << c.url;
-        EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{c.message});
-        EXPECT_EQ(m_boxes.Shown().at(0).caption, "CZynUpdateDlg::Download");
-        EXPECT_EQ(FilesInTemp(), 0) << c.url;
+    for (const auto& [url, message] : cases) {
+        boxes.Clear();
+        dlg.m_strUpdateUrl = url;
+        EXPECT_FALSE(dlg.Download()) << url;
+        EXPECT_EQ(Shown(boxes), Texts{Box("CZynUpdateDlg::Download", MB_OK, message)});
+        EXPECT_EQ(TreeOf(root, FALSE), Files{}) << url;
     }
-    m_dlg.m_strUpdateUrl = ServerUrl("unit/srv/UPD350.EXE");
-    m_dlg.m_strUpdateFile = m_temp + "missing\\UPD350_12.EXE";
-    EXPECT_FALSE(m_dlg.Download());
-    EXPECT_EQ(m_boxes.Texts().back(), "更新ﾌｧｲﾙの作成に失敗しました");
+    WriteBytes(server + "UPD350.EXE", Pattern(1024 * 1024));  // about 20 s when sent slowly
+    dlg.m_strUpdateUrl = ServerUrl("-/slow/unit/srv/UPD350.EXE");
+    WIN32_FILE_ATTRIBUTE_DATA partial = {};
+    progress.onPosition = [&] {
+        ::GetFileAttributesExA((dlg.m_strUpdateFile + ".tmp").c_str(), GetFileExInfoStandard, &partial);
+    };
+    progress.cancelAt = 2;
+    EXPECT_FALSE(dlg.Download());
+    EXPECT_EQ(boxes.Texts(), (Texts{"作成したHTTP要求の発行ができませんでした", "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました"}));
+    EXPECT_GE(partial.nFileSizeLow, 4u * 1024);
+    EXPECT_EQ(TreeOf(root, FALSE), Files{});
+    dlg.m_strUpdateFile = root + "missing\\UPD350_12.EXE";
+    EXPECT_FALSE(dlg.Download());
+    EXPECT_EQ(boxes.Texts().back(), "更新ﾌｧｲﾙの作成に失敗しました");
 }
 
-TEST_F(Transfer, CancelStopsMidwayWithTheBytesUnderAnotherName) {
-    WriteBytes(m_server + "UPD350.EXE", Pattern(1024 * 1024));  // about 20 s when sent slowly
-    m_dlg.m_strUpdateUrl = ServerUrl("-/slow/unit/srv/UPD350.EXE");
-    CProgressWatch watch;
-    WIN32_FILE_ATTRIBUTE_DATA partial = {};  // the bytes so far lie under another name than the final one
-    watch.CancelAtPosition(2, [&] {
-        ::GetFileAttributesExA((m_dlg.m_strUpdateFile + ".tmp").c_str(), GetFileExInfoStandard, &partial);
-    });
-    EXPECT_FALSE(m_dlg.Download());
-    EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{"更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました"});
-    EXPECT_GE(partial.nFileSizeLow, 4u * 1024);
-    EXPECT_EQ(FilesInTemp(), 0);
+// An extraction that reports an error is a failure even with files written, and so is one that writes none; the
+// progress dialog shows only the names of the files; members outside the target or too long are refused.
+TEST_F(Update, UnzipResultsWhatIsShownAndWhatIsRefused) {
+    CProgressDlg dialog;
+    auto print = [](std::string text) {
+        return CZynUpdateDlg::OnUnzipPrint(&text[0], static_cast<unsigned long>(text.size()));
+    };
+    g_pProgressDlg = dialog.Create(nullptr) ? &dialog : nullptr;
+    // Info-ZIP's own lines: either slash, padding, a line end on its own; all bytes are taken.
+    EXPECT_EQ(print("  inflating: D:\\work\\CAD\\sub\\a.dll"), 34);
+    EXPECT_EQ(print("  inflating: C:/Temp/CAD/表示/表.txt   "), 39);
+    EXPECT_EQ(print("\n"), 1);
+    g_pProgressDlg = nullptr;
+    EXPECT_EQ(progress.messages, (Texts{"a.dll", "表.txt"}));
+    // Paths of 260 bytes or more are refused; the binding takes no archive or target path that long and never
+    // calls the DLL, nor one without the entry point.
+    const std::string scratch = ScratchFolder("unzip_long");
+    const std::string longTarget = scratch + std::string(244 - scratch.size(), 'x') + "\\";
+    EXPECT_EQ(Unzip(longTarget, Archive("update_sfx.exe")), PK_ERR);
+    EXPECT_TRUE(Exists(longTarget + "CAD\\Ver3.5"));  // 255 bytes
+    EXPECT_FALSE(Exists(longTarget + "CAD\\sub\\deeper\\zero.txt"));
+    EXPECT_NE(g_printed.find("CAD/sub/deeper/zero.txt: path of 260 bytes or more"), std::string::npos);
+    EXPECT_EQ(Unzip(scratch, scratch + std::string(260, 'a') + ".zip"), CRixUnZip32::kNotCalled);
+    EXPECT_EQ(Unzip(scratch + std::string(260, 'b'), Archive("update.zip")), CRixUnZip32::kNotCalled);
+    EXPECT_TRUE(boxes.Shown().empty());
+    ASSERT_TRUE(::CopyFileA((BuildFolder() + "tools\\holdfile.exe").c_str(), (root + "unzip32.dll").c_str(), FALSE));
+    EXPECT_EQ(Unzip(root + "target", Archive("update.zip"), root), CRixUnZip32::kNotCalled);  // a test tool as DLL
+    EXPECT_EQ(Shown(boxes),
+              Texts{Box(AfxGetApp()->m_pszAppName, MB_OK, "zip解凍用DLL[" + root + "unzip32.dll]を読み込みできませんでした")});
+    EXPECT_FALSE(Exists(root + "target"));
+    for (const char* archive : {"damaged.zip", "slip.zip", "truncated.zip", "empty.zip"}) {
+        dlg.m_files = {"previous list"};
+        dlg.m_strUpdateFile = Archive(archive);
+        boxes.Clear();
+        EXPECT_EQ(dlg.Extract(), 0) << archive;
+        EXPECT_EQ(Shown(boxes), Texts{Box("CZynUpdateDlg::Extract", MB_OK, "展開された更新ﾌｧｲﾙを取得できませんでした")});
+        EXPECT_EQ(dlg.m_files, Texts{"previous list"});
+    }
+    std::string target = ScratchFolder("unzip_bad");
+    for (const char* name : {"truncated.zip", "notazip.exe", "missing.zip"})
+        EXPECT_EQ(Unzip(target + "none", Archive(name)), PK_NOZIP) << name;
+    EXPECT_EQ(Unzip(ScratchFolder("unzip_sfx"), Archive("update_sfx_unadjusted.exe")), PK_WARN);
+    EXPECT_EQ(Unzip(target + "none", Archive("empty.zip")), PK_WARN);
+    EXPECT_NE(g_printed.find("zipfile is empty"), std::string::npos);
+    EXPECT_EQ(TreeOf(target), Files{});
+    // A damaged member is an error and is not left behind; the others are extracted.
+    EXPECT_EQ(Unzip(target, Archive("damaged.zip")), PK_ERR);
+    EXPECT_EQ(TreeOf(target), (Files{{"good.txt", "good\r\n"}, {"later.txt", "later\r\n"}}));
+    EXPECT_NE(g_printed.find("bad.txt: bad CRC"), std::string::npos);
+    EXPECT_NE(g_printed.find("broken.bin: invalid compressed data"), std::string::npos);
+    std::string outer = ScratchFolder("unzip_slip");
+    EXPECT_EQ(Unzip(outer + "target\\", Archive("slip.zip")), PK_ERR);
+    EXPECT_EQ(TreeOf(outer), (Files{{"target\\ok.txt", "ok\r\n"}, {"target\\sub\\also_ok.txt", "also ok\r\n"}}));
+    for (const char* name : {"../evil1.txt", "sub/../../evil2.txt", "..\\evil3.txt", "/evil4.txt", "\\evil5.txt",
+                             "C:/evil6.txt", "D:evil7.txt", "long/nnnn"})
+        EXPECT_NE(g_printed.find(std::string("error: refused ") + name), std::string::npos) << name;
 }

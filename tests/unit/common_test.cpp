@@ -1,3 +1,4 @@
+// The common library: path helpers, folders and files, the diagnostic log, command execution.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,11 +8,17 @@
 #include "Format.h"
 #include "RixExec.h"
 #include "RixLog.h"
+#include "RixPath.h"
 #include "TestSupport.h"
 
 namespace {
-using Messages = std::vector<std::string>;
+// "表" in code page 932: its trail byte is the backslash byte.
+const std::string kHyou = "\x95\x5C";
+std::string Set(std::string path, const char* drive, const char* folder, const char* name, const char* ext) {
+    return RixSetPathParts(path, drive, folder, name, ext);
+}
 
+using Messages = std::vector<std::string>;
 // A line as the mailslot receives it: its bytes and the terminating zero byte.
 std::string Sent(const std::string& line) { return line + '\0'; }
 
@@ -36,6 +43,68 @@ LRESULT CALLBACK TestWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM l
     return ::DefWindowProcA(hWnd, message, wParam, lParam);
 }
 }  // namespace
+
+// Lead bytes of code page 932 make two-byte characters, which replace, join and trail step over.
+TEST(PathParts, ReplaceJoinAndTrailStepOverDoubleByteCharactersAndRefuseLongParts) {
+    const std::string bytes = "\x80\x81\x9F\xA0\xE0\xFC\xFD\\", widths = "12212211";
+    for (size_t i = 0; i < bytes.size(); ++i)
+        EXPECT_EQ(RixCharBytes(static_cast<unsigned char>(bytes[i])), widths[i] - '0') << i;
+    EXPECT_EQ(Set("C:\\x\\n.txt", "D", nullptr, nullptr, "ini"), "D:\\x\\n.ini");
+    EXPECT_EQ(Set("C:\\x\\n.txt", nullptr, "\\new", nullptr, nullptr), "C:\\new\\n.txt");
+    EXPECT_EQ(Set("C:\\" + kHyou + "\\" + kHyou + ".txt", "", "", nullptr, nullptr), kHyou + ".txt");
+    EXPECT_EQ(Set("C:\\dir\\" + kHyou, nullptr, nullptr, "", ""), "C:\\dir\\");
+    EXPECT_EQ(RixTrailBackslash("C:\\dir\\\\", FALSE), "C:\\dir\\");
+    EXPECT_EQ(RixTrailBackslash("C:\\" + kHyou, TRUE), "C:\\" + kHyou + "\\");
+    EXPECT_EQ(RixJoinPath("C:\\a\\", "\\b.exe"), "C:\\a\\b.exe");
+    EXPECT_EQ(RixJoinPath("C:\\a", "b.exe"), "C:\\a\\b.exe");
+    EXPECT_EQ(RixJoinPath("", "b.exe"), "b.exe");
+    // Each part below 256 bytes, the whole below 260.
+    const std::string path258 = "C:\\" + std::string(200, 'f') + "\\" + std::string(50, 'n') + ".txt";
+    EXPECT_EQ(Set(path258, nullptr, nullptr, nullptr, ".LOG1"), path258.substr(0, 254) + ".LOG1");
+    EXPECT_EQ(Set(path258, nullptr, nullptr, nullptr, ".LOG12"), "");
+    EXPECT_EQ(Set("C:\\x\\n", nullptr, ("\\" + std::string(254, 'g') + "\\").c_str(), nullptr, nullptr), "");
+    EXPECT_EQ(Set(std::string(256, 'n'), nullptr, nullptr, nullptr, nullptr), "");
+    EXPECT_EQ(Set("x", "C:x", nullptr, nullptr, nullptr), "");
+}
+
+// Made with a trailing backslash below 260 bytes; find and delete skip a folder "<folder>\*.*" makes 260.
+TEST(Folders, MakeFindDeleteAndCompareWithinTheLimit) {
+    const std::string root = ScratchFolder("folders"), locked = root + "sub\\locked";
+    const std::string fits = root + std::string(255 - root.size(), 'f'), over = fits + "o";
+    const std::string longest = root + "mk\\" + std::string(258 - root.size() - 3, 'm');
+    EXPECT_TRUE(RixMakeFolder(longest) && Exists(longest));
+    EXPECT_FALSE(RixMakeFolder(longest + "x") || Exists(longest + "x"));
+    for (const std::string& folder : {root + "sub\\deeper", root + "Ver9", fits, over})
+        ASSERT_TRUE(RixMakeFolder(folder));
+    for (const std::string& file : {root + "Ver3.5", locked, root + "sub\\deeper\\a.dll", fits + "\\abc",
+                                    fits + "\\abcd", over + "\\a"})
+        ASSERT_TRUE(WriteBytes(file, "x"));
+    CFindDataList found(1);  // earlier records stay
+    EXPECT_EQ(RixFindFiles(root, "Ver*", found, FALSE), 2);  // a folder is never listed
+    EXPECT_STREQ(found[1].cFileName, (root + "Ver3.5").c_str());
+    EXPECT_EQ(RixFindFiles(root + "none", "*.*", found, TRUE), 2);
+    found.clear();
+    EXPECT_EQ(RixFindFiles(RixTrailBackslash(root, FALSE), "*.*", found, TRUE), 4);  // fits\abcd is not
+    EXPECT_EQ(RixDeleteFolder(over), 1);
+    EXPECT_TRUE(Exists(over + "\\a"));
+    ASSERT_TRUE(::SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(RixDeleteFolder(root + "sub"), 1);
+    EXPECT_TRUE(Exists(locked) && !Exists(root + "sub\\deeper"));
+    ASSERT_TRUE(::SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(RixDeleteFolder(root + "sub\\"), 0);
+    EXPECT_FALSE(Exists(root + "sub"));
+    EXPECT_EQ(RixDeleteFolder(root + "sub"), 0);
+    // Compare tells equal, different and not comparable.
+    const std::tuple<const char*, const char*, int> cases[] = {
+        {"", "", 0}, {"abX", "abc", 1}, {"ab", "abc", 1}, {"abc", "abc", 0}};
+    for (const auto& [a, b, result] : cases) {
+        ASSERT_TRUE(WriteBytes(root + "a", a) && WriteBytes(root + "b", b));
+        EXPECT_EQ(RixCompareFiles(root + "a", root + "b"), result) << a << " " << b;
+    }
+    EXPECT_EQ(RixCompareFiles(root + "a", root + "missing"), 2);
+    CFileHandle held(::CreateFileA((root + "b").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(RixCompareFiles(root + "a", root + "b"), 2);  // held without sharing by another program
+}
 
 // A line goes to the mailslot with its zero byte, and to the log file once its path is set (below 260 bytes).
 TEST(RixPrintf, SendsBoundedLinesToTheMailslotAndAppendsThemToTheLogFile) {
@@ -81,14 +150,13 @@ TEST(RixCmdExecute, RunsCommandsDirectlyOrThroughTheInterpreterAndLogsEach) {
     };
     CMailslotReader reader;
     Messages expected;
-    for (const auto& [command, mode, wait, cwd, result, expectedExitCode, logged, loggedMode] : cases) {
+    for (const auto& [command, mode, wait, cwd, result, code, logged, loggedMode] : cases) {
         DWORD exitCode = kUnchanged;
         const DWORD started = ::GetTickCount();
         EXPECT_EQ(RixCmdExecute(command.c_str(), mode, wait, cwd, &exitCode, nullptr), result) << command;
-        EXPECT_EQ(exitCode, expectedExitCode) << command;
+        EXPECT_EQ(exitCode, code) << command;
         EXPECT_TRUE(wait % 10 == 1 || ::GetTickCount() - started < 2000) << command;
-        expected.push_back(
-            Logged(logged, loggedMode, wait, result, expectedExitCode == kUnchanged ? 0 : expectedExitCode));
+        expected.push_back(Logged(logged, loggedMode, wait, result, code == kUnchanged ? 0 : code));
     }
     // Without "ComSpec" there is no interpreter: its commands are refused, direct ones still run.
     ::SetEnvironmentVariableA("ComSpec", nullptr);
@@ -99,6 +167,11 @@ TEST(RixCmdExecute, RunsCommandsDirectlyOrThroughTheInterpreterAndLogsEach) {
     ::SetEnvironmentVariableA("ComSpec", kComSpec.c_str());
     expected.insert(expected.end(), {Logged("exit 4", 0, 1, 1, 0), Logged(ExitCodeCommand(4), 1, 1, 0, 4)});
     EXPECT_EQ(reader.ReadAll(), expected);
+    // Only the first ".bat" or ".cmd" tells a batch file.
+    for (const char* batch : {"x.bat", "D:\\Jobs\\RUN.BAT a b", "D:\\Jobs\\run.cmd", "a.bat.cmd"})
+        EXPECT_TRUE(RixIsBatchFile(batch)) << batch;
+    for (const char* other : {"\"D:\\Jobs\\run.bat\" a", "D:\\Jobs\\run.bat\"", ".bat x", "x.batch y.bat", "x.exe", ""})
+        EXPECT_FALSE(RixIsBatchFile(other)) << other;
 }
 
 // Wait mode 1 discards the window's input and ends at the process handle (259 is also "still active": a wait
@@ -116,7 +189,6 @@ TEST(RixCmdExecute, WaitsWithTheCallersWindow) {
     MSG msg;
     EXPECT_FALSE(::PeekMessageA(&msg, window, WM_KEYFIRST, WM_MOUSELAST, PM_NOREMOVE));
     EXPECT_TRUE(::PeekMessageA(&msg, window, WM_USER, WM_USER, PM_NOREMOVE) && !g_postedMessageSeen);
-
     ::ShowWindow(window, SW_SHOWNOACTIVATE);
     std::thread asker([window] {
         ::Sleep(100);
@@ -128,11 +200,4 @@ TEST(RixCmdExecute, WaitsWithTheCallersWindow) {
     EXPECT_TRUE(g_paintedWhileDisabled && g_answeredWhileDisabled && ::IsWindowEnabled(window));
     EXPECT_TRUE(g_postedMessageSeen);  // dispatched once the wait was over
     ::DestroyWindow(window);
-}
-
-TEST(RixIsBatchFile, LooksOnlyAtTheFirstBatAndTheFirstCmd) {
-    for (const char* batch : {"x.bat", "D:\\Jobs\\RUN.BAT a b", "D:\\Jobs\\run.cmd", "a.bat.cmd"})
-        EXPECT_TRUE(RixIsBatchFile(batch)) << batch;
-    for (const char* other : {"\"D:\\Jobs\\run.bat\" a", "D:\\Jobs\\run.bat\"", ".bat x", "x.batch y.bat", "x.exe", ""})
-        EXPECT_FALSE(RixIsBatchFile(other)) << other;
 }
