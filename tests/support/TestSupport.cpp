@@ -31,20 +31,20 @@ std::vector<std::string> CMessageBoxRecorder::Texts() const {
     return texts;
 }
 
-int CMessageBoxRecorder::Hook(HWND owner, const char* text, const char* caption, UINT type) {
+int CMessageBoxRecorder::Hook(HWND, const char* text, const char* caption, UINT type) {
     if (!g_recorder)
         return IDCANCEL;
-    g_recorder->m_shown.push_back({owner, text, caption, type});
+    g_recorder->m_shown.push_back({text, caption, type});
     bool second = (type & MB_DEFMASK) == MB_DEFBUTTON2;
-    int byDefault = (type & MB_TYPEMASK) == MB_OKCANCEL ? (second ? IDCANCEL : IDOK)
-                    : (type & MB_TYPEMASK) == MB_YESNO  ? (second ? IDNO : IDYES)
-                    : (type & MB_TYPEMASK) == MB_RETRYCANCEL ? IDCANCEL
-                                                             : IDOK;
-    std::deque<int>& answers = g_recorder->m_answers;
-    int answer = answers.empty() ? byDefault : answers.front();
-    if (!answers.empty())
-        answers.pop_front();
-    return answer;
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return second ? IDCANCEL : IDOK;
+    case MB_YESNO:
+        return second ? IDNO : IDYES;
+    case MB_RETRYCANCEL:
+        return IDCANCEL;
+    }
+    return IDOK;
 }
 
 CMailslotReader::CMailslotReader() : m_slot(::CreateMailslotA("\\\\.\\mailslot\\rix_console", 0, 0, nullptr)) {}
@@ -61,12 +61,9 @@ std::vector<std::string> CMailslotReader::ReadAll() {
     return messages;
 }
 
-// The product's own deletion, which steps over double-byte names correctly.
-void RemoveTree(const std::string& path) { RixDeleteFolder(path); }
-
 std::string ScratchFolder(const std::string& name) {
     std::string folder = "D:\\unit\\" + name + "\\";
-    RemoveTree(folder);
+    RixDeleteFolder(folder);  // the product's own, which steps over double-byte names
     RixMakeFolder(folder);
     return folder;
 }

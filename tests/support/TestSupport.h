@@ -4,21 +4,19 @@
 // its console reader would, scratch folders on drive D:, and small file helpers.
 #include <windows.h>
 
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "Handle.h"
 
 struct CShownBox {
-    HWND owner;
     std::string text;
     std::string caption;
     UINT type;
 };
 
-// The message box hook for its lifetime. Answers are taken in order; with none queued a
-// box gets its default button (Retry/Cancel gets Cancel).
+// The message box hook for its lifetime: records each box and answers with its default
+// button (Retry/Cancel gets Cancel).
 class CMessageBoxRecorder {
 public:
     CMessageBoxRecorder();
@@ -26,14 +24,12 @@ public:
     CMessageBoxRecorder(const CMessageBoxRecorder&) = delete;
     CMessageBoxRecorder& operator=(const CMessageBoxRecorder&) = delete;
 
-    void Answer(int id) { m_answers.push_back(id); }
     const std::vector<CShownBox>& Shown() const { return m_shown; }
     std::vector<std::string> Texts() const;
     void Clear() { m_shown.clear(); }
 
 private:
     static int Hook(HWND owner, const char* text, const char* caption, UINT type);
-    std::deque<int> m_answers;
     std::vector<CShownBox> m_shown;
 };
 
@@ -51,7 +47,6 @@ private:
 
 // A fresh, empty folder D:\unit\<name>\, returned with its trailing backslash.
 std::string ScratchFolder(const std::string& name);
-void RemoveTree(const std::string& path);
 bool WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 bool Exists(const std::string& path);

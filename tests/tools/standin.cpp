@@ -3,8 +3,6 @@
 //   showwindow              exits with the show command it was started with (255: none)
 //   holdfile <path> [s]     holds the file open without sharing (exit 1: it could not)
 //   loaddll <path> [s]      keeps the DLL loaded (exit 1: it could not)
-//   slotreader [s]          creates the diagnostic mailslot and copies each message to
-//                           standard output until s seconds pass without one
 //   ZynImpDataManager ...   writes its command line to ZynImpDataManager.args beside itself
 #include <windows.h>
 
@@ -15,28 +13,6 @@
 namespace {
 DWORD Seconds(int argc, char** argv, int index, int otherwise) {
     return static_cast<DWORD>(argc > index ? std::atoi(argv[index]) : otherwise) * 1000;
-}
-
-int ReadMailslot(DWORD quietMilliseconds) {
-    HANDLE slot = ::CreateMailslotA("\\\\.\\mailslot\\rix_console", 0, 100, nullptr);
-    if (slot == INVALID_HANDLE_VALUE)
-        return 1;
-    std::puts("ready");
-    std::fflush(stdout);
-    DWORD next = 0, read = 0, lastMessage = ::GetTickCount();
-    while (::GetTickCount() - lastMessage < quietMilliseconds && ::GetMailslotInfo(slot, nullptr, &next, nullptr, nullptr)) {
-        if (next == MAILSLOT_NO_MESSAGE) {
-            ::Sleep(50);
-            continue;
-        }
-        std::string message(next, '\0');
-        if (!::ReadFile(slot, &message[0], next, &read, nullptr))
-            break;
-        std::fwrite(message.data(), 1, read && message[read - 1] == '\0' ? read - 1 : read, stdout);
-        std::fflush(stdout);
-        lastMessage = ::GetTickCount();
-    }
-    return 0;
 }
 
 // Written under another name first, so that a reader never sees half a record.
@@ -72,7 +48,5 @@ int main(int argc, char** argv) {
         ::Sleep(held ? Seconds(argc, argv, 2, 60) : 0);
         return held ? 0 : 1;
     }
-    if (name == "slotreader")
-        return ReadMailslot(Seconds(argc, argv, 1, 30));
     return RecordCommandLine(self);
 }
