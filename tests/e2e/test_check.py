@@ -1,9 +1,8 @@
-"""The update check through the real program against the loopback update server:
-the "-CHECK" and "-VER" exit codes, the dialog's 更新を確認 with its pane and status
-line, the simple dialog's check as it opens, the restore preparation, and a
-settings file that is missing."""
+"""The update check through the real program: installed version, settings, -CHECK, -VER, dialog, data manager."""
 import os
+import shutil
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
@@ -11,129 +10,114 @@ import updates  # noqa: E402
 import zyn  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
-INI = "D:\\CAD\\Update\\ZynUpdate.ini"
 INSTALLED_TEXT = updates.ver_text("ravaZAZ", "3.5", 3)
-INFORMATION = 0x40
-
-
-def pane_ready(window):
-    """The main dialog once an operation is prepared (実行 enabled)."""
-    return window.is_main_dialog and window.enabled and window.control(1005)["enabled"]
+NO_VER_FILE = "以下にVer*ﾌｧｲﾙが存在しませんでした"
+NO_VERSION = "ravaZAZのﾊﾞｰｼﾞｮﾝを取得できませんでした"
+SETTINGS = "設定ﾌｧｲﾙ[D:\\CAD\\Update\\ZynUpdate.ini]から"
 
 
 class UpdateCheck(unittest.TestCase):
     def setUp(self):
         zyn.clear_drive()
-        # The server serves drive D:, and its update folder is D:\srv\zyn\.
         self.server = UpdateServer(zyn.DRIVE_D).start()
         self.addCleanup(self.server.stop)
-        os.makedirs(zyn.linux_path("D:\\srv\\zyn"))
         zyn.write_file("D:\\CAD\\Ver3.5", INSTALLED_TEXT)
-        self.folder_url = self.server.url("srv/zyn/")
+        self.exe = zyn.install_program(settings={"FixDirUrl": self.server.url("srv/"), "FixFileName": "UPD",
+                                                 "DoviFixDirUrl": self.server.url("srv/")})
 
-    def install(self, **settings):
-        values = {"FixDirUrl": self.folder_url, "FixFileName": "UPD"}
-        values.update(settings)
-        return zyn.install_program(settings=values)
+    def run_to_end(self, args, boxes=(), code=0, env=None):
+        """Runs the program to its exit code; boxes are the exact texts of its boxes, each answered OK."""
+        with zyn.Program(self.exe, args, env) as program:
+            self.assertEqual(program.run_to_end([(text, "OK") for text in boxes]), code)
+        self.assertEqual([box.text for box in program.boxes], list(boxes))
 
-    def publish(self, name, text):
-        zyn.write_file("D:\\srv\\zyn\\" + name, text)
+    def test_check_and_ver_exit_codes(self):
+        self.run_to_end(["-CHECK"])  # nothing published: quietly none
+        # The revision is the number after the last "No." in the text read: many reads' worth, cut at the limit.
+        long_text = updates.ver_text("ravaZAZ", "3.5", 5, ["x" * 130000, "(No.12)", "x" * 1100, "(No.13)"])
+        zyn.write_file("D:\\srv\\Ver3.5", long_text)
+        self.run_to_end(["-CHECK"], code=12)
+        self.assertRegex(self.server.requests[-1][1],
+                         r"^ZynUpdate MODE:0 OS:\d+\.\d+\.\d+\(x64\) CPU:\d+\.[0-9A-F]+\.[0-9A-F]+\.[0-9A-F]+$")
+        self.run_to_end(["-REVIT", "-CHECK"], env={"ZYN_HOME": "D:\\CAD"}, code=12)
+        zyn.write_file("D:\\srv\\Ver3.5", INSTALLED_TEXT)
+        self.run_to_end(["-CHECK"])
+        for version in ("3.6", "3.8", "4.6"):  # 4.6 is eleven steps on: never asked for
+            zyn.write_file("D:\\srv\\Ver" + version, "")
+        self.run_to_end(["-VER"], code=380)
+        self.assertEqual([path for path, _ in self.server.requests[-10:]],
+                         ["/srv/Ver%.1f" % (code / 100) for code in range(360, 451, 10)])
+        self.server.stop()
+        self.run_to_end(["-CHECK"])  # an unreachable server: quietly none
 
-    def test_check_exit_code_is_the_newer_revision(self):
-        exe = self.install()
-        # The revision is the number after the last "No.".
-        self.publish("Ver3.5", updates.ver_text("ravaZAZ", "3.5", 5, ["・図面出力の不具合修正 (No.12)"]))
-        with zyn.Program(exe, ["-CHECK"]) as program:
-            self.assertEqual(program.run_to_end(), 12)
-        self.assertEqual([path for path, _ in self.server.requests], ["/srv/zyn/Ver3.5"])
-        self.assertRegex(self.server.agents()[0], r"^ZynUpdate MODE:0 OS:\d+\.\d+\.\d+\(x64\) CPU:\d+\.")
+    def test_settings_and_installed_version_failures(self):
+        home = "D:\\CAD\\Update\\"  # the program's folder: no Ver file
+        no_ver_file = [home + NO_VER_FILE, NO_VERSION]
+        self.run_to_end(["-DOVI", "-CHECK"], [SETTINGS + "更新ﾌｧｲﾙ名の取得に失敗しました"])
+        self.run_to_end(["-7QV", "-CHECK"], [SETTINGS + "更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました"])
+        self.run_to_end(["-REVIT", "-CHECK"], no_ver_file)
+        self.run_to_end(["-CHECK", "-HOME", home], no_ver_file, env={"ZYN_HOME": "D:\\CAD"})  # -HOME wins
+        zyn.write_file("D:\\CAD\\Ver3.5", "")
+        self.run_to_end(["-CHECK"], ["Verﾌｧｲﾙ[D:\\CAD\\Ver3.5]からﾘﾋﾞｼﾞｮﾝを取得できませんでした", NO_VERSION])
+        os.rename(zyn.linux_path("D:\\CAD\\Ver3.5"), zyn.linux_path("D:\\CAD\\Ver3.5.BAK1"))
+        self.run_to_end(["-CHECK"], [NO_VERSION])  # only backups: no message of its own
 
-        self.publish("Ver3.5", updates.ver_text("ravaZAZ", "3.5", 3))
-        with zyn.Program(exe, ["-CHECK"]) as program:
-            self.assertEqual(program.run_to_end(), 0)  # same revision: quietly none
-
-    def test_ver_exit_code_is_the_newest_published_version(self):
-        exe = self.install()
-        self.publish("Ver3.6", "")
-        self.publish("Ver3.8", "")
-        self.publish("Ver4.6", "")  # eleven steps on: never asked for
-        with zyn.Program(exe, ["-VER"]) as program:
-            self.assertEqual(program.run_to_end(), 380)
-        probes = ["/srv/zyn/Ver%.1f" % (code / 100) for code in range(360, 451, 10)]
-        self.assertEqual([path for path, _ in self.server.requests], probes)
+    def test_the_highest_installed_version_wins_and_the_others_go_after_ok(self):
+        for name, text in (("VER3.6", b"(No.2)\0(No.9)"), ("Ver3.5a", "(No.4)"), ("Ver3.9.BAK2", "(No.9)")):
+            zyn.write_file("D:\\CAD\\" + name, text)
+        os.makedirs(zyn.linux_path("D:\\CAD\\Ver9.9"))  # no candidates: backups, folders; VER3.6 ends at \0
+        zyn.write_file("D:\\srv\\VER3.6", updates.ver_text("ravaZAZ", "3.6", 5))
+        question = "Verﾌｧｲﾙが[D:\\CAD\\VER3.6]以外に複数存在します。\n古いVerﾌｧｲﾙを削除します。"
+        with zyn.Program(self.exe, ["-CHECK"]) as program:
+            self.assertEqual(program.run_to_end([(question, "Cancel"), (NO_VERSION, "OK")]), 0)
+            self.assertEqual((program.boxes[0].text, program.boxes[0].buttons), (question, [zyn.IDOK, zyn.IDCANCEL]))
+        self.run_to_end(["-CHECK"], [question], code=5)
+        self.assertEqual(sorted(os.listdir(zyn.linux_path("D:\\CAD"))),
+                         ["Update", "VER3.6", "Ver3.9.BAK2", "Ver9.9"])
 
     def test_dialog_check_shows_the_update_contents(self):
-        exe = self.install()
-        server_text = updates.ver_text("ravaZAZ", "3.5", 12, ["・鋼材データ追加", "・図面出力の不具合修正"])
-        self.publish("Ver3.5", server_text)
-        with zyn.Program(exe) as program:
+        server_text = updates.ver_text("ravaZAZ", "3.5", 12, ["・鋼材データ追加"])
+        zyn.write_file("D:\\srv\\Ver3.5", server_text)
+        with zyn.Program(self.exe) as program:
             dialog = program.wait_dialog()
-            self.assertEqual(dialog.caption, "ravaZAZオンラインアップデート")
-            self.assertFalse(dialog.control(1005)["enabled"])
             program.click(dialog, 1000)
             box = program.expect_box("ﾘﾋﾞｼﾞｮﾝ[12]への更新ﾌｧｲﾙがあります")
-            self.assertEqual(box.text, "ﾘﾋﾞｼﾞｮﾝ[12]への更新ﾌｧｲﾙがあります")
-            self.assertEqual(box.caption, "ZynUpdate")
-            self.assertTrue(box.has_icon)
-            dialog = program.wait_window(pane_ready, what="prepared update")
+            self.assertEqual((box.text, box.has_icon), ("ﾘﾋﾞｼﾞｮﾝ[12]への更新ﾌｧｲﾙがあります", True))
+            dialog = program.wait_window(lambda w: w.is_main_dialog and w.enabled and w.control(1005)["enabled"],
+                                         what="prepared update")
             self.assertEqual(dialog.text_of(1002), "更新内容は以下の通りです\r\n\r\n" + server_text.decode("cp932"))
             self.assertEqual(dialog.text_of(1007), "専用CADﾌｫﾙﾀﾞ:D:\\CAD\\ 現ﾊﾞｰｼﾞｮﾝ:3.5(ﾘﾋﾞｼﾞｮﾝ.3)")
-            self.assertTrue(dialog.control(1000)["checked"])
-            zyn.screenshot(os.path.join(zyn.BUILD, "check-update-prepared.png"))
-
-            # Once the server holds nothing newer, the check leaves the dialog idle.
-            self.publish("Ver3.5", INSTALLED_TEXT)
-            program.click(dialog, 1000)
-            program.expect_box("現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません")
-            dialog = program.wait_window(lambda w: w.is_main_dialog and w.enabled and not w.text_of(1002),
-                                         what="idle dialog")
-            self.assertFalse(dialog.control(1005)["enabled"])
-            self.assertFalse(dialog.control(1000)["checked"])
+            # Nothing newer, nothing published, no server, nothing installed: each check leaves the dialog idle.
+            no_version = "現在のﾊﾞｰｼﾞｮﾝの更新ﾌｧｲﾙはありません"
+            for remove, messages in (("", ["現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません"]), ("D:\\srv\\Ver3.5", [no_version]),
+                                     ("server", ["指定URL[%sVer3.5]を開けませんでした" % self.server.url("srv/"), no_version]),
+                                     ("D:\\CAD\\Ver3.5", ["D:\\CAD\\" + NO_VER_FILE, "専用CADのﾊﾞｰｼﾞｮﾝを取得できませんでした"])):
+                zyn.write_file("D:\\srv\\Ver3.5", INSTALLED_TEXT)
+                if remove == "server":
+                    self.server.stop()
+                elif remove:
+                    os.remove(zyn.linux_path(remove))
+                program.click(dialog, 1000)
+                for message in messages:
+                    self.assertEqual(program.expect_box(message).text, message)
+                dialog = program.wait_window(lambda w: w.is_main_dialog and w.enabled and not w.text_of(1002),
+                                             what="idle dialog")
+                self.assertFalse(dialog.control(1005)["enabled"] or dialog.control(1000)["checked"])
             program.click(dialog, 1006)
             self.assertEqual(program.wait_exit(), 0)
 
-    def test_simple_dialog_checks_as_it_opens(self):
-        exe = self.install(DoviFixDirUrl=self.folder_url, DoviFixFileName="DOV")
-        self.publish("Ver3.5", updates.ver_text("ホルビア", "3.5", 4))
-        with zyn.Program(exe, ["-DOVI"]) as program:
-            # Mode 1 finds the update without announcing it.
-            dialog = program.wait_window(pane_ready, what="simple dialog with 実行 enabled")
-            self.assertEqual(dialog.caption, "ホルビアオンラインアップデート")
-            self.assertEqual(program.boxes, [])
-            self.assertFalse(any(w.is_message_box for w in program.windows()))
-            program.click(dialog, 1006)
-            self.assertEqual(program.wait_exit(), 0)
-        self.assertTrue(self.server.agents()[0].startswith("ZynUpdate MODE:1 "))
-
-    def test_restore_preparation_shows_the_newest_log(self):
-        exe = self.install()
-        zyn.write_file("D:\\CAD\\Update\\ZynUpdate.LOG1", "D:\\CAD\\bin\\a.dll.BAK1\r\n")
-        zyn.write_file("D:\\CAD\\Update\\ZynUpdate.LOG2", "D:\\CAD\\bin\\b.dll.BAK2\r\nD:\\CAD\\鋼材.csv.BAK2\r\n")
-        with zyn.Program(exe) as program:
-            dialog = program.wait_dialog()
-            self.assertTrue(dialog.control(1009)["enabled"])
-            program.click(dialog, 1001)
-            box = program.expect_box("2回の復元が可能です")
-            self.assertTrue(box.has_icon)
-            dialog = program.wait_window(pane_ready, what="prepared restore")
-            self.assertEqual(dialog.text_of(1002),
-                             "復元ﾛｸﾞﾌｧｲﾙ[D:\\CAD\\Update\\ZynUpdate.LOG2]の内容は以下の通りです\r\n\r\n"
-                             "D:\\CAD\\bin\\b.dll.BAK2\r\nD:\\CAD\\鋼材.csv.BAK2\r\n")
-            program.click(dialog, 1006)
-            self.assertEqual(program.wait_exit(), 0)
-        self.assertEqual(self.server.requests, [])
-
-    def test_missing_settings_end_the_dialog_and_the_check(self):
-        exe = zyn.install_program(settings=None)
-        message = "設定ﾌｧｲﾙ[%s]から更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました" % INI
-        with zyn.Program(exe) as program:
-            box = program.wait_box()
-            self.assertEqual((box.text, box.caption, box.buttons, box.has_icon), (message, "ZynUpdate", [1], False))
-            program.answer(box)
-            self.assertEqual(program.wait_exit(), 0)  # the dialog closed with the cancel result
-        with zyn.Program(exe, ["-CHECK"]) as program:
-            self.assertEqual(program.run_to_end([(message, "OK")]), 0)
-        self.assertEqual(self.server.requests, [])
+    def test_unattended_update_starts_the_data_manager_only_after_success(self):
+        shutil.copy(os.path.join(zyn.BUILD, "tools", "ZynImpDataManager.exe"), zyn.linux_path("D:\\CAD"))
+        for published in (False, True):
+            if published:
+                zyn.write_file("D:\\CAD\\bin\\a.dll", b"old")
+                updates.publish(zyn.linux_path("D:\\srv"), "3.5", 4, {"CAD/bin/a.dll": b"new", "CAD/Ver3.5": "(No.3)"})
+            with zyn.Program(self.exe, ["-AUTO", "-HOME", "D:\\CAD"]) as program:
+                self.assertEqual(program.run_to_end([("合番", "Yes")] if published else [], others="first"), 0)
+            self.assertEqual(program.boxes[-1].text, "更新に成功しました" if published else "更新を中断しました")
+            time.sleep(1)  # time enough for a started stand-in to write its record
+            self.assertEqual(zyn.exists("D:\\CAD\\ZynImpDataManager.args"), published)
+        self.assertEqual(zyn.read_file("D:\\CAD\\ZynImpDataManager.args"), b"D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
 
 
 if __name__ == "__main__":

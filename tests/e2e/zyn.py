@@ -1,9 +1,7 @@
 """End-to-end harness: lays out a CAD installation on drive D:, runs the real
 ZynUpdate.exe under Wine through the window helper (tests/tools/winhelper.cpp),
-and reads, records and answers its dialogs and message boxes.
-
-Texts are compared as Python strings; the helper converts the program's code page
-932 texts to UTF-8, so a wrong code page shows up as a mismatch."""
+and reads, records and answers its dialogs and message boxes. The helper gives the
+program's code page 932 texts as UTF-8, so a wrong code page shows as a mismatch."""
 import json
 import os
 import shutil
@@ -12,11 +10,8 @@ import time
 
 BUILD = os.environ["ZYN_BUILD"]
 DRIVE_D = os.environ.get("ZYN_DRIVE_D", os.path.join(BUILD, "drive_d"))
-HELPER = os.path.join(BUILD, "tools", "winhelper.exe")
-
 IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
 BUTTONS = {"OK": IDOK, "Cancel": IDCANCEL, "Retry": IDRETRY, "Yes": IDYES, "No": IDNO}
-MESSAGE_TEXT_ID, MESSAGE_ICON_ID = 0xFFFF, 0x440
 
 
 def linux_path(windows_path):
@@ -43,36 +38,25 @@ def exists(windows_path):
 
 
 def clear_drive():
-    """Empties drive D: (read-only files included)."""
     for name in os.listdir(DRIVE_D):
         path = os.path.join(DRIVE_D, name)
-        if os.path.isdir(path) and not os.path.islink(path):
-            for root, dirs, files in os.walk(path):
-                for entry in dirs + files:
-                    os.chmod(os.path.join(root, entry), 0o755)
-            shutil.rmtree(path)
-        else:
-            os.remove(path)
+        shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
 
 
-def install_program(folder="D:\\CAD\\Update", settings=None, section="Setting"):
-    """Copies ZynUpdate.exe and unzip32.dll into folder and writes ZynUpdate.ini
-    beside them (settings: key -> value; None writes no settings file)."""
-    target = linux_path(folder)
-    os.makedirs(target, exist_ok=True)
-    shutil.copy(os.path.join(BUILD, "ZynUpdate.exe"), target)
-    shutil.copy(os.path.join(BUILD, "unzip32.dll"), target)
+def install_program(folder="D:\\CAD\\Update", settings=None):
+    """Copies ZynUpdate.exe and unzip32.dll into folder with a ZynUpdate.ini of the
+    settings given (key -> value; None: no settings file)."""
+    os.makedirs(linux_path(folder), exist_ok=True)
+    for name in ("ZynUpdate.exe", "unzip32.dll"):
+        shutil.copy(os.path.join(BUILD, name), linux_path(folder))
     if settings is not None:
-        lines = ["[%s]" % section] + ["%s=%s" % item for item in settings.items()]
-        write_file(folder + "\\ZynUpdate.ini", "\r\n".join(lines) + "\r\n")
+        write_file(folder + "\\ZynUpdate.ini", "[Setting]\r\n" + "".join("%s=%s\r\n" % i for i in settings.items()))
     return folder + "\\ZynUpdate.exe"
 
 
 def screenshot(path):
     """What a user sees on the virtual display."""
-    subprocess.run(["import", "-window", "root", path], check=False,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return path
+    subprocess.run(["import", "-window", "root", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 class Window:
@@ -81,77 +65,48 @@ class Window:
     def __init__(self, info):
         self.hwnd, self.caption, self.enabled = info["hwnd"], info["caption"], info["enabled"]
         self.controls = {c["id"]: c for c in info["controls"]}
-
-    def control(self, control_id):
-        return self.controls.get(control_id)
+        self.control = self.controls.get
+        static = self.controls.get(0xFFFF)
+        self.is_message_box = bool(static and static["class"].lower() == "static"
+                                   and not any(1000 <= i <= 1009 for i in self.controls))
+        self.is_main_dialog = 1005 in self.controls and 1006 in self.controls and 1003 not in self.controls
+        self.text = static["text"] if static else ""
+        self.buttons = sorted(i for i, c in self.controls.items()  # a message box's, in id order
+                              if c["class"].lower() == "button" and c["visible"] and 1 <= i <= 11)
+        self.default_button = next((i for i in self.buttons if self.controls[i]["style"] & 0xF == 1), None)
+        icon = self.controls.get(0x440)
+        self.has_icon = bool(icon and icon["visible"] and icon.get("has_icon"))
 
     def text_of(self, control_id):
         return self.controls[control_id]["text"]
 
-    @property
-    def is_message_box(self):
-        static = self.controls.get(MESSAGE_TEXT_ID)
-        return (static is not None and static["class"].lower() == "static"
-                and not any(1000 <= i <= 1009 for i in self.controls))
-
-    @property
-    def is_main_dialog(self):
-        return 1005 in self.controls and 1006 in self.controls and 1003 not in self.controls
-
-    @property
-    def text(self):
-        return self.controls[MESSAGE_TEXT_ID]["text"]
-
-    @property
-    def buttons(self):
-        """Ids of the message box's buttons, in id order."""
-        return sorted(i for i, c in self.controls.items()
-                      if c["class"].lower() == "button" and c["visible"] and 1 <= i <= 11)
-
-    @property
-    def has_icon(self):
-        icon = self.controls.get(MESSAGE_ICON_ID)
-        return bool(icon and icon["visible"] and icon.get("has_icon"))
-
     def __repr__(self):
-        if self.is_message_box:
-            return "<box %r: %r %s>" % (self.caption, self.text, self.buttons)
-        return "<window %r %s>" % (self.caption, sorted(self.controls))
+        return "<%r %r %s>" % (self.caption, self.text, sorted(self.controls))
 
 
 class Program:
-    """The real ZynUpdate.exe (or another program) started under the window helper.
-
-    Each started program gets TMP and TEMP pointing at D:\\tmp unless env says otherwise,
-    so downloads and the work folder land on the scratch drive."""
+    """A program started under the window helper, with TMP and TEMP on drive D: unless
+    env says otherwise. boxes holds every message box answered, in order."""
 
     def __init__(self, exe, args=(), env=None):
-        self.helper = subprocess.Popen(["wine", HELPER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                       stderr=subprocess.DEVNULL)
+        self.helper = subprocess.Popen(["wine", os.path.join(BUILD, "tools", "winhelper.exe")],
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.boxes = []
         os.makedirs(linux_path("D:\\tmp"), exist_ok=True)
-        variables = {"TMP": "D:\\tmp", "TEMP": "D:\\tmp"}
-        variables.update(env or {})
         try:
-            for name, value in variables.items():
-                self.call("setenv", name, value if value is not None else "")
-            command = " ".join(['"%s"' % exe] + list(args))
-            self.pid = self.call("start", command)["pid"]
+            for name, value in dict({"TMP": "D:\\tmp", "TEMP": "D:\\tmp"}, **(env or {})).items():
+                self.call("setenv", name, value or "")
+            self.pid = self.call("start", " ".join(['"%s"' % exe] + list(args)))["pid"]
         except Exception:
             self.close()
             raise
-        self.boxes = []  # every message box answered through this object, in order
-        self.exit_code = None
 
     def call(self, *words):
-        line = " ".join(str(w) for w in words) + "\n"
-        self.helper.stdin.write(line.encode("cp932"))
+        self.helper.stdin.write((" ".join(str(w) for w in words) + "\n").encode("cp932"))
         self.helper.stdin.flush()
-        reply = self.helper.stdout.readline()
-        if not reply:
-            raise RuntimeError("window helper ended")
-        result = json.loads(reply.decode("utf-8"))
+        result = json.loads(self.helper.stdout.readline().decode("utf-8") or '{"error": "helper ended"}')
         if not result.get("ok"):
-            raise RuntimeError("window helper: %s for %r" % (result.get("error"), line.strip()))
+            raise RuntimeError("window helper: %s for %r" % (result.get("error"), words))
         return result
 
     def windows(self):
@@ -166,11 +121,8 @@ class Program:
             found = [w for w in self.windows() if predicate(w)]
             if found:
                 return found[0]
-            if time.time() > deadline:
-                raise AssertionError("no %s within %ss; windows now: %r" % (what, timeout, self.windows()))
-            if not self.running():
-                raise AssertionError("the program ended (exit code %s) while waiting for a %s; boxes so far: %r"
-                                     % (self.wait_exit(1), what, self.boxes))
+            assert time.time() < deadline, "no %s within %ss; windows: %r" % (what, timeout, self.windows())
+            assert self.running(), "the program ended while waiting for a %s; boxes: %r" % (what, self.boxes)
             time.sleep(0.1)
 
     def wait_box(self, timeout=30):
@@ -202,8 +154,7 @@ class Program:
     def wait_exit(self, timeout=30):
         result = self.call("exitcode", int(timeout * 1000))
         assert result["exited"], "the program did not end within %ss; windows: %r" % (timeout, self.windows())
-        self.exit_code = result["code"]
-        return self.exit_code
+        return result["code"]
 
     def run_to_end(self, answers=(), timeout=60, others=None):
         """Answers message boxes until the program ends; returns the exit code. answers is
@@ -214,14 +165,10 @@ class Program:
         while self.running():
             boxes = [w for w in self.windows() if w.is_message_box and w.buttons]
             if boxes:
-                box = boxes[0]
-                if answers:
-                    contains, button = answers.pop(0)
-                    assert contains in box.text, "expected a box with %r, got %r" % (contains, box)
-                else:
-                    assert others == "first", "unexpected message box %r; answered so far %r" % (box, self.boxes)
-                    button = box.buttons[0]
-                self.answer(box, button)
+                assert answers or others == "first", "unexpected box %r; answered %r" % (boxes[0], self.boxes)
+                contains, button = answers.pop(0) if answers else ("", boxes[0].buttons[0])
+                assert contains in boxes[0].text, "expected a box with %r, got %r" % (contains, boxes[0])
+                self.answer(boxes[0], button)
                 continue
             assert time.time() < deadline, "still running after %ss: %r" % (timeout, self.windows())
             time.sleep(0.1)
@@ -230,12 +177,11 @@ class Program:
 
     def close(self):
         try:
-            if self.helper.poll() is None:
-                if self.running():
-                    self.call("kill")
-                    self.call("exitcode", 5000)
-                self.call("quit")
-        except (RuntimeError, BrokenPipeError):
+            if self.running():
+                self.call("kill")
+                self.call("exitcode", 5000)
+            self.call("quit")
+        except (RuntimeError, BrokenPipeError, ValueError):
             pass
         self.helper.stdin.close()
         self.helper.wait(timeout=10)

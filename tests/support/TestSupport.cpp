@@ -1,30 +1,18 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
 #include <io.h>
 
-#include <cstdio>
+#include <fstream>
+#include <sstream>
 
-#include "Handle.h"
 #include "MessageBox.h"
 #include "RixPath.h"
+#include "ZynUpdateApp.h"
 
 namespace {
 CMessageBoxRecorder* g_recorder = nullptr;
-
-int DefaultAnswer(UINT type) {
-    bool second = (type & MB_DEFMASK) == MB_DEFBUTTON2;
-    switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL:
-        return second ? IDCANCEL : IDOK;
-    case MB_YESNO:
-        return second ? IDNO : IDYES;
-    case MB_RETRYCANCEL:
-        return IDCANCEL;
-    default:
-        return IDOK;
-    }
 }
-}  // namespace
 
 CMessageBoxRecorder::CMessageBoxRecorder() {
     g_recorder = this;
@@ -47,59 +35,51 @@ int CMessageBoxRecorder::Hook(HWND owner, const char* text, const char* caption,
     if (!g_recorder)
         return IDCANCEL;
     g_recorder->m_shown.push_back({owner, text, caption, type});
-    if (g_recorder->m_answers.empty())
-        return DefaultAnswer(type);
-    int answer = g_recorder->m_answers.front();
-    g_recorder->m_answers.pop_front();
+    bool second = (type & MB_DEFMASK) == MB_DEFBUTTON2;
+    int byDefault = (type & MB_TYPEMASK) == MB_OKCANCEL ? (second ? IDCANCEL : IDOK)
+                    : (type & MB_TYPEMASK) == MB_YESNO  ? (second ? IDNO : IDYES)
+                    : (type & MB_TYPEMASK) == MB_RETRYCANCEL ? IDCANCEL
+                                                             : IDOK;
+    std::deque<int>& answers = g_recorder->m_answers;
+    int answer = answers.empty() ? byDefault : answers.front();
+    if (!answers.empty())
+        answers.pop_front();
     return answer;
 }
 
-void RemoveTree(const std::string& path) {
-    // A name may end in a double-byte character whose second byte is a backslash.
-    std::string folder = RixTrailBackslash(path, FALSE);
-    WIN32_FIND_DATAA data;
-    {
-        CFindHandle find(::FindFirstFileA((folder + "\\*").c_str(), &data));
-        if (find) {
-            do {
-                std::string name = data.cFileName;
-                if (name == "." || name == "..")
-                    continue;
-                std::string full = folder + "\\" + name;
-                ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(full);
-                else
-                    ::DeleteFileA(full.c_str());
-            } while (::FindNextFileA(find.get(), &data));
-        }
+CMailslotReader::CMailslotReader() : m_slot(::CreateMailslotA("\\\\.\\mailslot\\rix_console", 0, 0, nullptr)) {}
+
+std::vector<std::string> CMailslotReader::ReadAll() {
+    std::vector<std::string> messages;
+    DWORD next = MAILSLOT_NO_MESSAGE, got = 0;
+    while (m_slot && ::GetMailslotInfo(m_slot.get(), nullptr, &next, nullptr, nullptr) && next != MAILSLOT_NO_MESSAGE) {
+        std::string message(next, '\0');
+        if (!::ReadFile(m_slot.get(), &message[0], next, &got, nullptr))
+            break;
+        messages.push_back(message.substr(0, got));
     }
-    ::RemoveDirectoryA(folder.c_str());
+    return messages;
 }
 
+// The product's own deletion, which steps over double-byte names correctly.
+void RemoveTree(const std::string& path) { RixDeleteFolder(path); }
+
 std::string ScratchFolder(const std::string& name) {
-    std::string folder = "D:\\unit\\" + name;
+    std::string folder = "D:\\unit\\" + name + "\\";
     RemoveTree(folder);
-    ::CreateDirectoryA("D:\\unit", nullptr);
-    ::CreateDirectoryA(folder.c_str(), nullptr);
-    return folder + "\\";
+    RixMakeFolder(folder);
+    return folder;
 }
 
 bool WriteBytes(const std::string& path, const std::string& bytes) {
-    CStdioFile file(std::fopen(path.c_str(), "wb"));
-    return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    std::ofstream file(path, std::ios::binary);
+    return static_cast<bool>(file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush());
 }
 
 std::string ReadBytes(const std::string& path) {
-    CStdioFile file(std::fopen(path.c_str(), "rb"));
-    std::string bytes;
-    if (!file)
-        return bytes;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0)
-        bytes.append(buffer, got);
-    return bytes;
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
 }
 
 bool Exists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
@@ -108,11 +88,16 @@ std::string BuildFolder() {
     // ZYN_BUILD is a Linux path; Wine maps the Linux root to Z:.
     char linuxPath[MAX_PATH] = "";
     ::GetEnvironmentVariableA("ZYN_BUILD", linuxPath, MAX_PATH);
-    std::string path = std::string("Z:") + linuxPath;
+    std::string path = std::string("Z:") + linuxPath + "/";
     for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    if (path.back() != '\\')
-        path += '\\';
+        c = c == '/' ? '\\' : c;
     return path;
+}
+
+int main(int argc, char** argv) {
+    // Operations reach the application object as the real program does.
+    CZynUpdateApp app;
+    app.CWinApp::InitInstance();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -1,12 +1,14 @@
 #pragma once
-// Shared by the unit tests: a recorder that answers message boxes, scratch folders
-// on drive D:, and small file helpers. Every test program links this and gets an
-// application object, as the real program has.
+// Shared by the unit tests, each of which gets an application object as the real
+// program has: a recorder that answers message boxes, the diagnostic mailslot read as
+// its console reader would, scratch folders on drive D:, and small file helpers.
 #include <windows.h>
 
 #include <deque>
 #include <string>
 #include <vector>
+
+#include "Handle.h"
 
 struct CShownBox {
     HWND owner;
@@ -15,8 +17,8 @@ struct CShownBox {
     UINT type;
 };
 
-// Installs itself as the message box hook for its lifetime. Answers are taken in
-// order; with none queued a box gets its default button (Retry/Cancel gets Cancel).
+// The message box hook for its lifetime. Answers are taken in order; with none queued a
+// box gets its default button (Retry/Cancel gets Cancel).
 class CMessageBoxRecorder {
 public:
     CMessageBoxRecorder();
@@ -35,14 +37,23 @@ private:
     std::vector<CShownBox> m_shown;
 };
 
+// Owns the mailslot "\\.\mailslot\rix_console" for its lifetime.
+class CMailslotReader {
+public:
+    CMailslotReader();
+    bool IsOpen() const { return static_cast<bool>(m_slot); }
+    // Every message waiting now, oldest first, each with all its bytes.
+    std::vector<std::string> ReadAll();
+
+private:
+    CFileHandle m_slot;
+};
+
 // A fresh, empty folder D:\unit\<name>\, returned with its trailing backslash.
 std::string ScratchFolder(const std::string& name);
-// Removes a folder tree, read-only files included.
 void RemoveTree(const std::string& path);
-
 bool WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 bool Exists(const std::string& path);
-
 // The build folder as a Windows path (from ZYN_BUILD), with a trailing backslash.
 std::string BuildFolder();
