@@ -5,7 +5,6 @@
 
 #include "Format.h"
 #include "Handle.h"
-#include "MailslotReader.h"
 #include "RixExec.h"
 #include "TestSupport.h"
 

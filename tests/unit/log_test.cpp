@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "MailslotReader.h"
 #include "RixLog.h"
 #include "TestSupport.h"
 
