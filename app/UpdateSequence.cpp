@@ -16,8 +16,13 @@ BOOL CZynUpdateDlg::ExecUpdate() {
                                  MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) == IDYES;
     if (download && !Download())
         return FALSE;
-    if (Extract() == 0)
+    if (Extract() == 0) {
+        // A file that does not extract never will: the next run must download it again, not offer it.
+        ::DeleteFileA(m_strUpdateFile.c_str());
+        MessageBox(StrFormat("更新ﾌｧｲﾙ[%s]は正しい更新ｱｰｶｲﾌﾞではないため削除しました", m_strUpdateFile.c_str()),
+                   "CZynUpdateDlg::ExecUpdate", MB_OK);
         return FALSE;
+    }
     if (CheckFilesInUse(m_files) == 0)
         return FALSE;
 

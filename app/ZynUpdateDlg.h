@@ -10,6 +10,8 @@
 
 class CZynUpdateApp;
 
+const DWORD kDefaultTimeout = 60;
+
 class CZynUpdateDlg : public CDialog {
 public:
     CZynUpdateDlg(UINT nIDTemplate, CWnd* pParent);
@@ -60,6 +62,8 @@ public:
     int m_nLogCount = 0;
     int m_nVersion = 0;
     int m_nRevision = 0;
+    // Seconds a server connection may go without progress before its step fails.
+    DWORD m_nTimeout = kDefaultTimeout;
     std::string m_strVerFile;
     std::string m_strIniPath;
     std::string m_strFixDirUrl;

@@ -63,6 +63,8 @@ BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet) {
     std::string appName = ReadProfileText(m_strIniPath, "AppName");
     if (!appName.empty())
         m_strAppName = appName;
+    UINT timeout = ::GetPrivateProfileIntA(kSection, "Timeout", kDefaultTimeout, m_strIniPath.c_str());
+    m_nTimeout = timeout > 0 && timeout <= 3600 ? timeout : kDefaultTimeout;
 
     if (!GetZynInfo(bQuiet))
         return fail(StrFormat("%sのﾊﾞｰｼﾞｮﾝを取得できませんでした", m_strAppName.c_str()));

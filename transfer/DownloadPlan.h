@@ -18,3 +18,6 @@ inline DWORD DownloadBlockSize(ULONGLONG length, ULONGLONG block) {
 // Bar position (0..100) after block k: the share of blocks done before it, so the
 // first block shows 0 and the last stays below 100.
 inline int DownloadPosition(ULONGLONG block, ULONGLONG blocks) { return static_cast<int>(block * 100 / blocks); }
+
+// The unzip DLL reads no archive of 4 GB or more; a longer announced length is refused.
+const ULONGLONG kMaxUpdateBytes = 0xFFFFFFFF;

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "Format.h"
 #include "Handle.h"
+#include "HttpGet.h"
 #include "ZynUpdateDlg.h"
 
 // buffer holds at least size + 1 bytes: the text read is always zero-terminated.
@@ -13,15 +15,15 @@ BOOL CZynUpdateDlg::ReadUrlFile(const std::string& url, char* buffer, DWORD size
         MessageBox("InternetOpenに失敗しました", caption, MB_OK);
         return FALSE;
     }
-    CInternetHandle file(::InternetOpenUrlA(internet.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-    if (!file) {
+    CHttpGet get;
+    if (HttpGet(internet.get(), url, INTERNET_FLAG_RELOAD, m_nTimeout, get) != kHttpGetDone) {
         if (!bQuiet)
             MessageBox(StrFormat("指定URL[%s]を開けませんでした", url.c_str()), caption, MB_OK);
         return FALSE;
     }
     char status[1024] = "";
     DWORD statusBytes = sizeof(status);
-    if (!::HttpQueryInfoA(file.get(), HTTP_QUERY_STATUS_CODE, status, &statusBytes, nullptr)) {
+    if (!::HttpQueryInfoA(get.request.get(), HTTP_QUERY_STATUS_CODE, status, &statusBytes, nullptr)) {
         if (!bQuiet)
             MessageBox("ｽﾃｰﾀｽを取得できませんでした", caption, MB_OK);
         return FALSE;
@@ -30,12 +32,16 @@ BOOL CZynUpdateDlg::ReadUrlFile(const std::string& url, char* buffer, DWORD size
     if (std::atoi(status) != 200)
         return FALSE;
 
-    // One read may deliver less than the body; read on until the buffer is full or the body ends.
+    // Read what has arrived, piece by piece, until the buffer is full or the body ends: a read
+    // for the whole buffer would wait for all of a body that trickles in, however long it takes.
     std::memset(buffer, 0, size);
     DWORD total = 0;
+    ULONGLONG deadline = ::GetTickCount64() + m_nTimeout * 1000ULL;
     while (total < size) {
+        DWORD available = 0;
         DWORD got = 0;
-        if (!::InternetReadFile(file.get(), buffer + total, size - total, &got)) {
+        if (::GetTickCount64() > deadline || !::InternetQueryDataAvailable(get.request.get(), &available, 0, 0) ||
+            !::InternetReadFile(get.request.get(), buffer + total, std::min(available, size - total), &got)) {
             if (!bQuiet)
                 MessageBox("ファイルを読み込み出来ませんでした", caption, MB_OK);
             return FALSE;

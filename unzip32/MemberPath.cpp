@@ -6,6 +6,10 @@
 namespace {
 bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 
+// A part of only dots and blanks names no file of its own: Windows drops trailing dots
+// and blanks, and some systems climb with "...". "." alone is the harmless current folder.
+bool IsDotPart(const std::wstring& part) { return part != L"." && part.find_first_not_of(L". ") == std::wstring::npos; }
+
 bool DecodeName(const CZipMember& member, std::wstring& out) {
     if (!member.IsUtf8())
         return AnsiToWide(member.name, out);
@@ -102,8 +106,8 @@ bool ResolveMemberPath(const CZipMember& member, const std::wstring& root, bool 
         while (stop < name.size() && !IsSeparator(name[stop]))
             ++stop;
         std::wstring component = name.substr(start, stop - start);
-        if (component == L"..") {
-            reason = "\"..\" leads out of the target folder";
+        if (!component.empty() && IsDotPart(component)) {
+            reason = "\"" + std::string(component.begin(), component.end()) + "\" leads out of the target folder";
             return false;
         }
         if (!component.empty() && component != L".")

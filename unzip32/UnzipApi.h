@@ -57,6 +57,7 @@ enum {
     PK_NOZIP = 9,
     PK_PARAM = 10,
     PK_FIND = 11,
+    PK_BOMB = 12,  // members overlap: a zip bomb
     PK_DISK = 50,
 };
 

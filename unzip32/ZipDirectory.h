@@ -16,6 +16,7 @@ struct CMappedViewTraits {
 using CMappedView = CScopedHandle<CMappedViewTraits>;
 
 struct CZipMember {
+    WORD madeBy = 0;
     WORD flags = 0;
     WORD method = 0;
     WORD time = 0;
@@ -24,8 +25,9 @@ struct CZipMember {
     DWORD compressedSize = 0;
     DWORD size = 0;
     DWORD localHeaderOffset = 0;  // as stored, before the stub offset is added
-    std::string name;             // bytes as stored
-    bool IsUtf8() const { return (flags & 0x0800) != 0; }
+    std::string name;             // bytes as stored, or the UTF-8 of a Unicode Path field
+    bool utf8 = false;            // name is UTF-8
+    bool IsUtf8() const { return utf8; }
     bool IsEncrypted() const { return (flags & 0x0001) != 0; }
 };
 
@@ -45,6 +47,11 @@ public:
     const BYTE* MemberData(const CZipMember& member) const;
 
 private:
+    // Where the member's local header starts and its data ends, or false when either
+    // lies outside the file.
+    bool MemberRange(const CZipMember& member, size_t& start, size_t& end) const;
+    bool AnyMembersOverlap(size_t directoryStart) const;
+
     CFileHandle m_file;
     CKernelHandle m_mapping;
     CMappedView m_view;

@@ -68,6 +68,19 @@ bool CreateFolderChain(std::wstring folder) {
     return ::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+// A raw deflate stream, ended with its owner.
+struct CInflateStream {
+    CInflateStream() : ready(inflateInit2(&stream, -MAX_WBITS) == Z_OK) {}
+    ~CInflateStream() {
+        if (ready)
+            inflateEnd(&stream);
+    }
+    CInflateStream(const CInflateStream&) = delete;
+    CInflateStream& operator=(const CInflateStream&) = delete;
+    z_stream stream = {};
+    bool ready;
+};
+
 class CExtraction {
 public:
     CExtraction(const DCL& dcl, LPUSERFUNCTIONS functions) : m_dcl(dcl), m_functions(functions) {}
@@ -271,8 +284,9 @@ int CExtraction::WriteData(const CZipMember& member, const BYTE* data, HANDLE fi
             return PK_DISK;
         }
     } else {
-        z_stream stream = {};
-        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+        CInflateStream inflater;
+        z_stream& stream = inflater.stream;
+        if (!inflater.ready) {
             reason = "out of memory";
             return PK_MEM;
         }
@@ -280,6 +294,8 @@ int CExtraction::WriteData(const CZipMember& member, const BYTE* data, HANDLE fi
         stream.next_in = const_cast<Bytef*>(data);
         stream.avail_in = member.compressedSize;
         int status = Z_OK;
+        // Counted in 64 bits: zlib's own total is 32 bits here and wraps.
+        unsigned long long total = 0;
         while (status == Z_OK) {
             stream.next_out = chunk.data();
             stream.avail_out = kOutputChunk;
@@ -287,17 +303,19 @@ int CExtraction::WriteData(const CZipMember& member, const BYTE* data, HANDLE fi
             DWORD produced = kOutputChunk - stream.avail_out;
             if (status != Z_OK && status != Z_STREAM_END)
                 break;
+            total += produced;
+            if (total > member.size) {  // never more on disk than the archive declares
+                reason = "the data inflates beyond the member's declared size";
+                return PK_ERR;
+            }
             crc = crc32(crc, chunk.data(), produced);
             if (!WriteAll(file, chunk.data(), produced)) {
-                inflateEnd(&stream);
                 reason = "write error (disk full?)";
                 return PK_DISK;
             }
             if (status == Z_OK && stream.avail_in == 0 && produced == 0)
                 status = Z_DATA_ERROR;  // the data ended before the stream did
         }
-        uLong total = stream.total_out;
-        inflateEnd(&stream);
         if (status == Z_MEM_ERROR) {
             reason = "out of memory";
             return PK_MEM;

@@ -1,5 +1,6 @@
 """The tests' update server: HTTP on 127.0.0.1 at an ephemeral port, serving a folder; /-/<how>/<path> misbehaves
-for the file at path: nolength, badlength (no number), short (half the announced length), slow (pauses).
+for the file at path: nolength, badlength (no number), hugelength (2**64 - 1), short (half the announced length),
+slow (pauses), trickle (a byte a second), stall (the first 4 KiB, then nothing), redirect (to /path), loop (to itself).
 In-process for the end-to-end tests; ctest starts "--daemon --state FILE" (FILE: "<port> <pid>") and "--stop"."""
 import http.server
 import os
@@ -44,20 +45,29 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
         how, _, rest = self.path[3:].partition("/")
         if not self.path.startswith("/-/"):
             return super().do_GET()
+        if how in ("redirect", "loop"):
+            self.send_response(302)
+            self.send_header("Location", self.path if how == "loop" else "/" + rest)
+            self.send_header("Content-Length", "0")
+            return self.end_headers()
         self.send_response(200)
         with open(self.translate_path("/" + rest), "rb") as f:
             data = f.read()
         if how != "nolength":
-            self.send_header("Content-Length", "unknown" if how == "badlength" else str(len(data)))
+            self.send_header("Content-Length", {"badlength": "unknown", "hugelength": str(2**64 - 1)}.get(how, str(len(data))))
         self.end_headers()
         self.close_connection = True
-        pieces = [data[: len(data) // 2]] if how == "short" else [data[i:i + 1024] for i in range(0, len(data), 1024)]
+        size = 1 if how == "trickle" else 1024
+        pieces = [data[: len(data) // 2]] if how == "short" else [data[i:i + size] for i in range(0, len(data), size)]
         try:
-            for piece in pieces:
-                self.wfile.write(piece)
-                if how == "slow":
+            for n, piece in enumerate(pieces):
+                if how == "stall" and n == 4:
                     self.wfile.flush()
-                    time.sleep(0.02)
+                    time.sleep(600)  # longer than any test waits
+                self.wfile.write(piece)
+                if how in ("slow", "trickle"):
+                    self.wfile.flush()
+                    time.sleep(0.02 if how == "slow" else 1)
         except (BrokenPipeError, ConnectionResetError):
             pass  # the client went away, as a cancelled download does
 

@@ -55,8 +55,11 @@ struct CProgressWatch {
     HHOOK m_hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, Hook, nullptr, ::GetCurrentThreadId());
 };
 
-std::string ServerUrl(const std::string& path) {
+int ServerPort() {
     static int port = std::atoi(ReadBytes(BuildFolder() + "update_server.txt").c_str());  // "<port> <pid>"
+    return port;
+}
+std::string ServerUrl(const std::string& path, int port = ServerPort()) {
     return StrFormat("http://127.0.0.1:%d/%s", port, path.c_str());
 }
 
@@ -212,9 +215,13 @@ TEST_F(Update, OnlyExistingBackupsOfTheGenerationAreReadAndAMissingOneStopsARest
 TEST_F(Update, DownloadReplacesAnOlderFileFailuresSayWhyAndLeaveNoFile) {
     const std::string server = ScratchFolder("srv");
     WriteBytes(server + "UPD350.EXE", Pattern(2500));
+    WriteBytes(server + "UPD360.EXE", Pattern(8000));  // more than a stalling server sends
     WriteBytes(dlg.m_strUpdateFile, "an older download");
-    dlg.m_strUpdateUrl = ServerUrl("unit/srv/UPD350.EXE");
+    dlg.m_strUpdateUrl = ServerUrl("-/redirect/-/redirect/unit/srv/UPD350.EXE");
     ASSERT_TRUE(dlg.Download());
+    DWORD cacheBytes = 0;  // the file is on disk once, not in WinINet's cache as well
+    EXPECT_FALSE(::GetUrlCacheEntryInfoA(ServerUrl("unit/srv/UPD350.EXE").c_str(), nullptr, &cacheBytes));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(TreeOf(root, FALSE), (Files{{"UPD350_12.EXE", Pattern(2500)}}));
     EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 33, 66}));  // the bar's start, then one per block
     EXPECT_EQ(progress.captions, (Texts{"処理中", "ﾀﾞｳﾝﾛｰﾄﾞ中"}));
@@ -223,11 +230,17 @@ TEST_F(Update, DownloadReplacesAnOlderFileFailuresSayWhyAndLeaveNoFile) {
         {ServerUrl("unit/srv/UPD351.EXE?x=1"), "更新ﾌｧｲﾙ[/unit/srv/UPD351.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=404)"},
         {ServerUrl("-/nolength/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙの長さを取得できませんでした"},
         {ServerUrl("-/badlength/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙの長さを取得できませんでした"},
+        {ServerUrl("-/hugelength/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙの長さを取得できませんでした"},
+        {ServerUrl("-/stall/unit/srv/UPD360.EXE"), "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました"},  // after the timeout
+        {ServerUrl("-/loop/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙ[/-/loop/unit/srv/UPD350.EXE]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=302)"},
+        {ServerUrl("unit/srv/UPD350.EXE", ServerPort() + 65536), "サーバへ接続できませんでした"},  // no wrap to the server
         {"http://127.0.0.1:9/UPD350.EXE", "作成したHTTP要求の発行ができませんでした"},  // the discard port
         // TLS on a plain HTTP port: a client that spoke plain HTTP would get the file.
         {"https" + ServerUrl("unit/srv/UPD350.EXE").substr(4), "作成したHTTP要求の発行ができませんでした"},
     };
+    dlg.m_nTimeout = 1;
     for (const auto& [url, message] : cases) {
+        WriteBytes(dlg.m_strUpdateFile, "an older download");  // a failure before the copy drops it too
         boxes.Clear();
         dlg.m_strUpdateUrl = url;
         EXPECT_FALSE(dlg.Download()) << url;
