@@ -142,7 +142,7 @@ class UpdateAndRestore(unittest.TestCase):
         with zyn.Program(exe, ["-AUTO"]) as program:
             program.expect_box("合番", "Yes")
             deadline = time.time() + 60
-            while not (zyn.exists(log) and zyn.read_file(log).count(b"\n") >= 40):
+            while not (os.path.exists(zyn.linux_path(log)) and zyn.read_file(log).count(b"\n") >= 40):
                 self.assertLess(time.time(), deadline, "the replacement never started: %r" % program.windows())
                 time.sleep(0.002)
             program.call("kill")

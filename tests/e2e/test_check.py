@@ -116,7 +116,7 @@ class UpdateCheck(unittest.TestCase):
                 self.assertEqual(program.run_to_end([("合番", "Yes")] if published else [], others="first"), 0)
             self.assertEqual(program.boxes[-1].text, "更新に成功しました" if published else "更新を中断しました")
             time.sleep(1)  # time enough for a started stand-in to write its record
-            self.assertEqual(zyn.exists("D:\\CAD\\ZynImpDataManager.args"), published)
+            self.assertEqual(os.path.exists(zyn.linux_path("D:\\CAD\\ZynImpDataManager.args")), published)
         self.assertEqual(zyn.read_file("D:\\CAD\\ZynImpDataManager.args"), b"D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
 
     def test_mode_1_asks_to_start_the_data_manager(self):
@@ -136,6 +136,43 @@ class UpdateCheck(unittest.TestCase):
                 self.assertEqual(program.wait_exit(), 0)
         time.sleep(1)  # time enough for the stand-in to write its record
         self.assertEqual(zyn.read_file("D:\\CAD\\ZynImpDataManager.args"), b"D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
+
+    # Servers that misbehave: every run ends, Cancel is heard while a read is blocked, and nothing broken is kept.
+    def serve(self, url, args, answers=(), code=0, **settings):
+        self.exe = zyn.install_program(settings=dict({"FixDirUrl": url, "FixFileName": "UPD"}, **settings))
+        with zyn.Program(self.exe, args) as program:
+            self.assertEqual(program.run_to_end(answers, timeout=30), code)
+        self.assertEqual(os.listdir(zyn.linux_path("D:\\tmp")), [])
+
+    def test_checks_end_whatever_the_server_does(self):
+        updates.publish(zyn.linux_path("D:\\srv"), "3.5", 12, notes=["x" * 5000])
+        self.serve(self.server.url("-/redirect/-/redirect/srv/"), ["-CHECK"], code=12)
+        self.serve(self.server.url("-/loop/srv/"), ["-CHECK"])
+        self.assertLessEqual(len(self.server.requests), 3 + 6)
+        port = int(self.server.url().split(":")[2].strip("/"))
+        self.serve("http://127.0.0.1:%d/srv/" % (port + 65536), ["-CHECK"])  # 12 had the port wrapped
+        for how in ("stall", "trickle"):
+            self.serve(self.server.url("-/%s/srv/" % how), ["-CHECK"], Timeout="2")
+
+    def test_failed_downloads_keep_nothing(self):
+        # The update is larger than the 4 KiB a stalling server sends.
+        updates.publish(zyn.linux_path("D:\\srv"), "3.5", 12, {"CAD/a.dll": os.urandom(20000)})
+        zyn.write_file("D:\\srv\\HTML350.EXE", "<html>Not Found</html>")  # an error page sent with 200
+        not_archive = [("合番", "Yes"), ("展開された更新ﾌｧｲﾙを取得できませんでした", "OK"),
+                       ("[D:\\tmp\\HTML350_12.EXE]は正しい更新ｱｰｶｲﾌﾞではないため削除しました", "OK"), ("更新を中断", "OK")]
+        self.serve(self.server.url("-/hugelength/srv/"), ["-AUTO"],
+                   [("合番", "Yes"), ("更新ﾌｧｲﾙの長さを取得できませんでした", "OK"), ("更新を中断", "OK")])
+        for _ in range(2):  # downloaded again, with no question whether to reuse it
+            self.serve(self.server.url("srv/"), ["-AUTO"], not_archive, FixFileName="HTML")
+        self.exe = zyn.install_program(settings={"FixDirUrl": self.server.url("-/stall/srv/"), "FixFileName": "UPD"})
+        with zyn.Program(self.exe, ["-AUTO"]) as program:
+            program.expect_box("合番", "Yes")
+            progress = program.wait_window(lambda w: w.caption == "ﾀﾞｳﾝﾛｰﾄﾞ中" and w.text_of(1004) not in (" 0 %", "0%"),
+                                           what="a download stalled after its first bytes")
+            program.click(progress, zyn.IDCANCEL)  # well before the 60 s timeout
+            answers = [("更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました", "OK"), ("更新を中断", "OK")]
+            self.assertEqual(program.run_to_end(answers, timeout=10), 0)
+        self.assertEqual(os.listdir(zyn.linux_path("D:\\tmp")), [])
 
 
 if __name__ == "__main__":

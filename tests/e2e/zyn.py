@@ -33,10 +33,6 @@ def read_file(windows_path):
         return f.read()
 
 
-def exists(windows_path):
-    return os.path.exists(linux_path(windows_path))
-
-
 def clear_drive():
     for name in os.listdir(DRIVE_D):
         path = os.path.join(DRIVE_D, name)

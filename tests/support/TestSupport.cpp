@@ -6,23 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "MessageBox.h"
 #include "RixPath.h"
 #include "ZynUpdateApp.h"
-
-namespace {
-CMessageBoxRecorder* g_recorder = nullptr;
-}
-
-CMessageBoxRecorder::CMessageBoxRecorder() {
-    g_recorder = this;
-    SetMessageBoxHook(Hook);
-}
-
-CMessageBoxRecorder::~CMessageBoxRecorder() {
-    SetMessageBoxHook(nullptr);
-    g_recorder = nullptr;
-}
 
 std::vector<std::string> CMessageBoxRecorder::Texts() const {
     std::vector<std::string> texts;
@@ -32,9 +17,7 @@ std::vector<std::string> CMessageBoxRecorder::Texts() const {
 }
 
 int CMessageBoxRecorder::Hook(HWND, const char* text, const char* caption, UINT type) {
-    if (!g_recorder)
-        return IDCANCEL;
-    g_recorder->m_shown.push_back({text, caption, type});
+    s_recorder->m_shown.push_back({text, caption, type});
     bool second = (type & MB_DEFMASK) == MB_DEFBUTTON2;
     switch (type & MB_TYPEMASK) {
     case MB_OKCANCEL:

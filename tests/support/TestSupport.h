@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "Handle.h"
+#include "MessageBox.h"
 
 struct CShownBox {
-    std::string text;
-    std::string caption;
+    std::string text, caption;
     UINT type;
 };
 
@@ -19,8 +19,11 @@ struct CShownBox {
 // button (Retry/Cancel gets Cancel).
 class CMessageBoxRecorder {
 public:
-    CMessageBoxRecorder();
-    ~CMessageBoxRecorder();
+    CMessageBoxRecorder() {
+        s_recorder = this;
+        SetMessageBoxHook(Hook);
+    }
+    ~CMessageBoxRecorder() { SetMessageBoxHook(nullptr); }
     CMessageBoxRecorder(const CMessageBoxRecorder&) = delete;
     CMessageBoxRecorder& operator=(const CMessageBoxRecorder&) = delete;
 
@@ -30,6 +33,7 @@ public:
 
 private:
     static int Hook(HWND owner, const char* text, const char* caption, UINT type);
+    static inline CMessageBoxRecorder* s_recorder = nullptr;  // the one whose hook is set
     std::vector<CShownBox> m_shown;
 };
 

@@ -11,10 +11,6 @@
 #include <string>
 
 namespace {
-DWORD Seconds(int argc, char** argv, int index, int otherwise) {
-    return static_cast<DWORD>(argc > index ? std::atoi(argv[index]) : otherwise) * 1000;
-}
-
 // Written under another name first, so that a reader never sees half a record.
 int RecordCommandLine(std::string self) {
     std::string record = self.substr(0, self.find_last_of('\\') + 1) + "ZynImpDataManager.args";
@@ -45,7 +41,7 @@ int main(int argc, char** argv) {
         bool held = argc > 1 && (name == "holdfile" ? ::CreateFileA(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                                                     0, nullptr) != INVALID_HANDLE_VALUE
                                                     : ::LoadLibraryA(argv[1]) != nullptr);
-        ::Sleep(held ? Seconds(argc, argv, 2, 60) : 0);
+        ::Sleep(held ? (argc > 2 ? std::atoi(argv[2]) : 60) * 1000 : 0);
         return held ? 0 : 1;
     }
     return RecordCommandLine(self);

@@ -88,9 +88,6 @@ BOOL CALLBACK DescribeWindow(HWND hWnd, LPARAM lParam) {
 }
 
 std::string Start(std::string commandLine) {
-    if (g_process)
-        ::CloseHandle(g_process);
-    g_process = nullptr;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
@@ -98,16 +95,14 @@ std::string Start(std::string commandLine) {
     DWORD error = ERROR_INTERNAL_ERROR;
     for (int attempt = 0; attempt < 3 && error == ERROR_INTERNAL_ERROR; ++attempt) {
         std::string copy = commandLine;
-        error = ::CreateProcessA(nullptr, &copy[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)
-                    ? ERROR_SUCCESS
-                    : ::GetLastError();
-        if (error == ERROR_INTERNAL_ERROR)
-            ::Sleep(250);
+        bool started = ::CreateProcessA(nullptr, &copy[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+        error = started ? ERROR_SUCCESS : ::GetLastError();
+        ::Sleep(error == ERROR_INTERNAL_ERROR ? 250 : 0);
     }
     if (error != ERROR_SUCCESS)
         return "\"error\":\"CreateProcess failed: " + Number(error) + "\"";
     ::CloseHandle(info.hThread);
-    g_process = info.hProcess;
+    g_process = info.hProcess;  // one program per helper
     g_pid = info.dwProcessId;
     return "\"pid\":" + Number(g_pid);
 }
