@@ -16,6 +16,10 @@ NO_VERSION = "ravaZAZのﾊﾞｰｼﾞｮﾝを取得できませんでした"
 SETTINGS = "設定ﾌｧｲﾙ[D:\\CAD\\Update\\ZynUpdate.ini]から"
 
 
+def files_left(folder="D:\\tmp"):
+    return [name for _, _, names in os.walk(zyn.linux_path(folder)) for name in names]
+
+
 class UpdateCheck(unittest.TestCase):
     def setUp(self):
         zyn.clear_drive()
@@ -142,7 +146,7 @@ class UpdateCheck(unittest.TestCase):
         self.exe = zyn.install_program(settings=dict({"FixDirUrl": url, "FixFileName": "UPD"}, **settings))
         with zyn.Program(self.exe, args) as program:
             self.assertEqual(program.run_to_end(answers, timeout=30), code)
-        self.assertEqual(os.listdir(zyn.linux_path("D:\\tmp")), [])
+        self.assertEqual(files_left(), [])
 
     def test_checks_end_whatever_the_server_does(self):
         updates.publish(zyn.linux_path("D:\\srv"), "3.5", 12, notes=["x" * 5000])
@@ -155,15 +159,17 @@ class UpdateCheck(unittest.TestCase):
             self.serve(self.server.url("-/%s/srv/" % how), ["-CHECK"], Timeout="2")
 
     def test_failed_downloads_keep_nothing(self):
-        # The update is larger than the 4 KiB a stalling server sends.
-        updates.publish(zyn.linux_path("D:\\srv"), "3.5", 12, {"CAD/a.dll": os.urandom(20000)})
+        updates.publish(zyn.linux_path("D:\\srv"), "3.5", 12, {"CAD/a.dll": os.urandom(20000)})  # > 4 KiB: a stall
         zyn.write_file("D:\\srv\\HTML350.EXE", "<html>Not Found</html>")  # an error page sent with 200
-        not_archive = [("合番", "Yes"), ("展開された更新ﾌｧｲﾙを取得できませんでした", "OK"),
-                       ("[D:\\tmp\\HTML350_12.EXE]は正しい更新ｱｰｶｲﾌﾞではないため削除しました", "OK"), ("更新を中断", "OK")]
+        updates.publish(zyn.linux_path("D:\\srv\\dots"), "3.5", 12, {"CAD/.../.../evil.txt": b"evil"})
         self.serve(self.server.url("-/hugelength/srv/"), ["-AUTO"],
                    [("合番", "Yes"), ("更新ﾌｧｲﾙの長さを取得できませんでした", "OK"), ("更新を中断", "OK")])
-        for _ in range(2):  # downloaded again, with no question whether to reuse it
-            self.serve(self.server.url("srv/"), ["-AUTO"], not_archive, FixFileName="HTML")
+        for name, folder in (("HTML", "srv/"), ("HTML", "srv/"), ("UPD", "srv/dots/")):  # downloaded again, unasked
+            self.serve(self.server.url(folder), ["-AUTO"], [
+                ("合番", "Yes"), ("展開された更新ﾌｧｲﾙを取得できませんでした", "OK"),
+                ("[D:\\tmp\\%s350_12.EXE]は正しい更新ｱｰｶｲﾌﾞではないため削除しました" % name, "OK"), ("更新を中断", "OK")],
+                FixFileName=name)
+        self.assertNotIn("evil.txt", files_left("D:\\"))
         self.exe = zyn.install_program(settings={"FixDirUrl": self.server.url("-/stall/srv/"), "FixFileName": "UPD"})
         with zyn.Program(self.exe, ["-AUTO"]) as program:
             program.expect_box("合番", "Yes")
@@ -172,7 +178,7 @@ class UpdateCheck(unittest.TestCase):
             program.click(progress, zyn.IDCANCEL)  # well before the 60 s timeout
             answers = [("更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました", "OK"), ("更新を中断", "OK")]
             self.assertEqual(program.run_to_end(answers, timeout=10), 0)
-        self.assertEqual(os.listdir(zyn.linux_path("D:\\tmp")), [])
+        self.assertEqual(files_left(), [])
 
 
 if __name__ == "__main__":

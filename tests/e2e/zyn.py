@@ -2,6 +2,7 @@
 ZynUpdate.exe under Wine through the window helper (tests/tools/winhelper.cpp),
 and reads, records and answers its dialogs and message boxes. The helper gives the
 program's code page 932 texts as UTF-8, so a wrong code page shows as a mismatch."""
+import contextlib
 import json
 import os
 import shutil
@@ -40,8 +41,7 @@ def clear_drive():
 
 
 def install_program(folder="D:\\CAD\\Update", settings=None):
-    """Copies ZynUpdate.exe and unzip32.dll into folder with a ZynUpdate.ini of the
-    settings given (key -> value; None: no settings file)."""
+    """ZynUpdate.exe and unzip32.dll in folder, with the settings given (None: no settings file)."""
     os.makedirs(linux_path(folder), exist_ok=True)
     for name in ("ZynUpdate.exe", "unzip32.dll"):
         shutil.copy(os.path.join(BUILD, name), linux_path(folder))
@@ -50,8 +50,7 @@ def install_program(folder="D:\\CAD\\Update", settings=None):
     return folder + "\\ZynUpdate.exe"
 
 
-def screenshot(path):
-    """What a user sees on the virtual display."""
+def screenshot(path):  # what a user sees on the virtual display
     subprocess.run(["import", "-window", "root", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -80,7 +79,7 @@ class Window:
         return "<%r %r %s>" % (self.caption, self.text, sorted(self.controls))
 
 
-class Program:
+class Program(contextlib.AbstractContextManager):
     """A program started under the window helper, with TMP and TEMP on drive D: unless
     env says otherwise. boxes holds every message box answered, in order."""
 
@@ -182,9 +181,6 @@ class Program:
         self.helper.stdin.close()
         self.helper.wait(timeout=10)
         self.helper.stdout.close()
-
-    def __enter__(self):
-        return self
 
     def __exit__(self, *exc):
         self.close()

@@ -2,6 +2,7 @@
 for the file at path: nolength, badlength (no number), hugelength (2**64 - 1), short (half the announced length),
 slow (pauses), trickle (a byte a second), stall (the first 4 KiB, then nothing), redirect (to /path), loop (to itself).
 In-process for the end-to-end tests; ctest starts "--daemon --state FILE" (FILE: "<port> <pid>") and "--stop"."""
+import contextlib
 import http.server
 import os
 import signal
@@ -73,13 +74,11 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
 
 
 def stop(state):
-    try:
+    with contextlib.suppress(OSError, IndexError, ValueError):
         with open(state) as f:
             pid = int(f.read().split()[1])
         os.remove(state)
         os.kill(pid, signal.SIGTERM)
-    except (OSError, IndexError, ValueError):
-        pass
 
 
 if __name__ == "__main__":

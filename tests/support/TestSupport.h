@@ -41,7 +41,6 @@ private:
 class CMailslotReader {
 public:
     CMailslotReader();
-    bool IsOpen() const { return static_cast<bool>(m_slot); }
     // Every message waiting now, oldest first, each with all its bytes.
     std::vector<std::string> ReadAll();
 
