@@ -206,6 +206,7 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "build-mutants"), help="copy, build and results")
     parser.add_argument("--list", action="store_true", help="print the first candidates of the draw and stop")
     parser.add_argument("--resume", action="store_true", help="keep the results already in the work folder")
+    parser.add_argument("--only", nargs="+", metavar="ID", help="measure just these mutants (ids as results give them)")
     parser.add_argument("--from", dest="checkout", default=ROOT, help="the checkout to measure (default: this one)")
     parser.add_argument("--test-timeout", type=int, default=120, help="seconds; a test that takes longer kills")
     args = parser.parse_args()
@@ -235,8 +236,11 @@ def main():
         return 1
 
     measured = sum(1 for r in results if r["status"] in ("killed", "survived"))
-    for mutant in draw(candidates(source_root), args.seed):
-        if measured >= args.count:
+    sample = draw(candidates(source_root), args.seed)
+    if args.only:
+        sample = [m for m in sample if mutant_id(m) in args.only]
+    for mutant in sample:
+        if measured >= args.count and not args.only:
             break
         identity = mutant_id(mutant)
         if identity in done:
