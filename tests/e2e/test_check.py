@@ -14,6 +14,24 @@ INSTALLED_TEXT = updates.ver_text("ravaZAZ", "3.5", 3)
 NO_VER_FILE = "以下にVer*ﾌｧｲﾙが存在しませんでした"
 NO_VERSION = "ravaZAZのﾊﾞｰｼﾞｮﾝを取得できませんでした"
 SETTINGS = "設定ﾌｧｲﾙ[D:\\CAD\\Update\\ZynUpdate.ini]から"
+BS_AUTORADIOBUTTON, BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_GROUPBOX, BS_PUSHLIKE = 9, 0, 1, 7, 0x1000
+BUTTON, EDIT = 0xF | BS_PUSHLIKE, 0x4 | 0x800 | 0x200000  # ES_MULTILINE | ES_READONLY | WS_VSCROLL
+FULL_DIALOG = {  # id: text, the style bits looked at, their value
+    1000: ("更新を確認", BUTTON, BS_AUTORADIOBUTTON | BS_PUSHLIKE),
+    1001: ("更新前の状態に復元", BUTTON, BS_AUTORADIOBUTTON | BS_PUSHLIKE),
+    1002: ("", EDIT, EDIT), 1005: ("実行", BUTTON, BS_DEFPUSHBUTTON), 1006: ("終了", BUTTON, BS_PUSHBUTTON),
+    1007: ("", 0, 0), 1009: ("退避ファイル削除", BUTTON, BS_PUSHBUTTON), 0xFFFF: ("処理選択", 0xF, BS_GROUPBOX)}
+
+
+def check_template(test, dialog, caption, controls):
+    """The dialog as its template makes it, idle: nothing prepared, no radio checked, no generation to delete."""
+    test.assertEqual(dialog.caption, caption + "オンラインアップデート")
+    looked_at = {i: controls.get(i, ("", 0, 0))[1] for i in dialog.controls}
+    test.assertEqual({i: (c["text"], looked_at[i], c["style"] & looked_at[i]) for i, c in dialog.controls.items()},
+                     controls)
+    test.assertFalse([i for i in (1000, 1001, 1005, 1009) if i in dialog.controls and
+                      (dialog.control(i).get("checked") or i > 1001 and dialog.control(i)["enabled"])])
+    zyn.screenshot(os.path.join(zyn.BUILD, "dialog-%s.png" % caption))
 
 
 def files_left(folder="D:\\tmp"):
@@ -84,6 +102,7 @@ class UpdateCheck(unittest.TestCase):
         zyn.write_file("D:\\srv\\Ver3.5", server_text)
         with zyn.Program(self.exe) as program:
             dialog = program.wait_dialog()
+            check_template(self, dialog, "ravaZAZ", FULL_DIALOG)
             program.click(dialog, 1000)
             box = program.expect_box("ﾘﾋﾞｼﾞｮﾝ[12]への更新ﾌｧｲﾙがあります")
             self.assertEqual((box.text, box.has_icon), ("ﾘﾋﾞｼﾞｮﾝ[12]への更新ﾌｧｲﾙがあります", True))
@@ -134,9 +153,11 @@ class UpdateCheck(unittest.TestCase):
                 program.expect_box("更新に成功しました")
                 question = program.expect_box("ホルビアを起動しますか？", "Yes")
                 self.assertEqual((question.buttons, question.has_icon), ([zyn.IDYES, zyn.IDNO], False))
-                if not stand_in:
+                if not stand_in:  # only 終了 is left; Escape does the same
                     program.expect_box("ホルビアの起動に失敗しました。")
-                    program.click(program.wait_dialog(), 1006)
+                    dialog = program.wait_dialog()
+                    check_template(self, dialog, "ホルビア", {i: FULL_DIALOG[i] for i in (1005, 1006)})
+                    program.call("command", dialog.hwnd, zyn.IDCANCEL)
                 self.assertEqual(program.wait_exit(), 0)
         time.sleep(1)  # time enough for the stand-in to write its record
         self.assertEqual(zyn.read_file("D:\\CAD\\ZynImpDataManager.args"), b"D:\\CAD\\ZynImpDataManager.exe -NAME dovi")
