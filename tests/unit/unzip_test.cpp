@@ -234,6 +234,13 @@ TEST(UnzipDll, LongPathsAndAMissingEntryPoint) {
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"zip解凍用DLL[" + scratch + "unzip32.dll]を読み込みできませんでした"});
     EXPECT_EQ(boxes.Shown()[0].caption, AfxGetApp()->m_pszAppName);
     EXPECT_FALSE(Exists(scratch + "target"));
+    // Without a print callback the texts go to the message target, which is let go afterwards.
+    CRixUnZip32 unzip;
+    unzip.m_strDllFolder = BuildFolder();
+    ASSERT_TRUE(WriteBytes(scratch + "messages.txt", ""));
+    EXPECT_TRUE(unzip.Unzip(scratch + "t", archive, nullptr, (scratch + "messages.txt").c_str()));
+    EXPECT_NE(ReadBytes(scratch + "messages.txt").find("inflating: " + scratch + "t\\CAD\\Ver3.5"), std::string::npos);
+    EXPECT_TRUE(::DeleteFileA((scratch + "messages.txt").c_str()));
 }
 
 // Seeded damage to sound archives: whatever the DLL makes of them, it ends, writes only below its target, and

@@ -244,6 +244,15 @@ TEST_F(Update, DownloadReplacesAnOlderFileFailuresSayWhyAndLeaveNoFile) {
     EXPECT_EQ(boxes.Texts().back(), "更新ﾌｧｲﾙの作成に失敗しました");
 }
 
+// The information pane names the text it could not read.
+TEST_F(Update, InformationPaneNamesWhatItCouldNotRead) {
+    dlg.m_strVerUrl = ServerUrl("unit/none/Ver3.5");
+    EXPECT_FALSE(dlg.DispInfo(FALSE));
+    EXPECT_FALSE(dlg.DispInfo(TRUE));  // generation 1 has no log
+    EXPECT_EQ(Shown(boxes), (Texts{Box("CZynUpdateDlg::DispInfo", MB_OK, "更新内容URL[" + dlg.m_strVerUrl + "]を開けませんでした\n"),
+                                   Box("CZynUpdateDlg::DispInfo", MB_OK, "復元ﾛｸﾞﾌｧｲﾙ[" + Log(1) + "]を開けませんでした\n")}));
+}
+
 // The progress dialog shows only the names of the files the DLL reports.
 TEST_F(Update, UnzipLinesShowOnlyTheFileNames) {
     CProgressDlg dialog;
