@@ -84,7 +84,8 @@ TEST(ProgressDialog, PercentWrapsAsTheBarCancelIsReadOnceEnterDoesNothingAndTheO
 
     CWnd owner, disabled, mainWindow;
     for (CWnd* window : {&owner, &disabled, &mainWindow})
-        window->Attach(::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
+        window->Attach(::CreateWindowExA(0, "STATIC", "x", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(owner.GetWindowText(), "x");  // one character is a text too
     disabled.EnableWindow(FALSE);
     AfxGetApp()->m_pMainWnd = &mainWindow;
     for (CWnd* parent : {&owner, &disabled, static_cast<CWnd*>(nullptr)}) {
@@ -98,6 +99,12 @@ TEST(ProgressDialog, PercentWrapsAsTheBarCancelIsReadOnceEnterDoesNothingAndTheO
         }
     }
     AfxGetApp()->m_pMainWnd = nullptr;
+    // A wait cursor shows again after an earlier one ended.
+    for (int shown = 0; shown < 2; ++shown) {
+        AfxGetApp()->BeginWaitCursor();
+        EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))) << shown;  // IDC_WAIT
+        AfxGetApp()->EndWaitCursor();
+    }
 }
 
 // Discovery itself runs end to end (test_check.py); these are its parsers' corner cases.
