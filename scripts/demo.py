@@ -50,7 +50,7 @@ def drive(exe):
         box = program.expect_box("への更新ﾌｧｲﾙがあります")
         print("check:   ", box.text)
         dialog = program.wait_dialog()
-        print("pane:    ", dialog.text_of(1002).replace("\r\n", " / "))
+        print("pane:    ", dialog.control(1002)["text"].replace("\r\n", " / "))
         zyn.screenshot(shot)
         program.click(dialog, 1005)  # 実行
         print("question:", program.expect_box("合番", "Yes").text.replace("\n", " "))

@@ -72,9 +72,6 @@ class Window:
         icon = self.controls.get(0x440)
         self.has_icon = bool(icon and icon["visible"] and icon.get("has_icon"))
 
-    def text_of(self, control_id):
-        return self.controls[control_id]["text"]
-
     def __repr__(self):
         return "<%r %r %s>" % (self.caption, self.text, sorted(self.controls))
 
