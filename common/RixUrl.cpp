@@ -37,6 +37,21 @@ bool CrackUrl(const std::string& url, CUrlParts& parts) {
     parts.nPort = components.nPort;
     return true;
 }
+// The URL parser wraps a written port outside 1..65535 into another, valid one.
+bool PortInRange(const std::string& url) {
+    size_t start = url.find("://");
+    start = start == std::string::npos ? 0 : start + 3;
+    std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
+    authority.erase(0, authority.rfind('@') + 1);
+    size_t colon = authority.rfind(':');
+    if (colon == std::string::npos || authority.find(']', colon) != std::string::npos)
+        return true;  // no port, or the colons of an IPv6 address
+    std::string port = authority.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+        return port.empty();
+    long value = std::strtol(port.c_str(), nullptr, 10);
+    return value >= 1 && value <= 65535;
+}
 }  // namespace
 
 // User name and password are never written back, whatever is given for them.
@@ -68,7 +83,7 @@ BOOL RixGetUrlServer(const std::string& url, INTERNET_PORT& port, BOOL& bSecure)
     port = INTERNET_DEFAULT_HTTP_PORT;
     bSecure = FALSE;
     CUrlParts parts;
-    if (!CrackUrl(url, parts))
+    if (!PortInRange(url) || !CrackUrl(url, parts))
         return FALSE;
     bSecure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     if (parts.nPort != 0)
@@ -76,19 +91,4 @@ BOOL RixGetUrlServer(const std::string& url, INTERNET_PORT& port, BOOL& bSecure)
     else if (bSecure)
         port = INTERNET_DEFAULT_HTTPS_PORT;
     return TRUE;
-}
-
-BOOL RixUrlPortInRange(const std::string& url) {
-    size_t start = url.find("://");
-    start = start == std::string::npos ? 0 : start + 3;
-    std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
-    authority.erase(0, authority.rfind('@') + 1);
-    size_t colon = authority.rfind(':');
-    if (colon == std::string::npos || authority.find(']', colon) != std::string::npos)
-        return TRUE;  // no port, or the colons of an IPv6 address
-    std::string port = authority.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
-        return port.empty();
-    long value = std::strtol(port.c_str(), nullptr, 10);
-    return value >= 1 && value <= 65535;
 }

@@ -11,9 +11,5 @@ BOOL RixSetUrlParts(std::string& url, const char* scheme, const char* host, cons
 
 // Where a connection for url goes: the port written in it, else the scheme's own
 // (443 for https, 80 otherwise), and whether the scheme asks for TLS. A URL that
-// cannot be split gives FALSE, port 80 and no TLS.
+// cannot be split, or that writes a port outside 1..65535, gives FALSE, port 80 and no TLS.
 BOOL RixGetUrlServer(const std::string& url, INTERNET_PORT& port, BOOL& bSecure);
-
-// FALSE when url writes a port outside 1..65535, which the URL parser would wrap
-// into another, valid port; TRUE for every other URL, with or without a port.
-BOOL RixUrlPortInRange(const std::string& url);

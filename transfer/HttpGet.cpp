@@ -38,14 +38,13 @@ HttpGetResult HttpGet(HINTERNET internet, std::string url, DWORD flags, DWORD ti
     for (int redirects = 0;; ++redirects) {
         get.request.reset();
         get.connection.reset();
-        if (!RixUrlPortInRange(url))
-            return kHttpGetConnectFailed;
         // The connection goes to the URL's own port, with TLS for https.
         std::string host = url;
         RixSetUrlParts(host, "", nullptr, "", "", "", "");
         INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
         BOOL bSecure = FALSE;
-        RixGetUrlServer(url, port, bSecure);
+        if (!RixGetUrlServer(url, port, bSecure))
+            return kHttpGetConnectFailed;
         get.connection.reset(
             ::InternetConnectA(internet, host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
         if (!get.connection)
