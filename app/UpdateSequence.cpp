@@ -9,6 +9,8 @@ BOOL CZynUpdateDlg::ExecUpdate() {
         AfxMessageBox("合番固定している工事で最新の状態に更新すると\n合番が変更される可能性があります。\n続行してもよろしいですか？",
                       MB_YESNO | MB_DEFBUTTON2) != IDYES)
         return FALSE;
+    if (Mode() == 0 && !ClearStrayGenerations())
+        return FALSE;
 
     BOOL download = TRUE;
     if (_access(m_strUpdateFile.c_str(), 0) == 0)

@@ -67,15 +67,20 @@ BOOL CZynUpdateApp::InitInstance() {
 
     if (command.bDeleteBackups || command.bCheck || command.bVersion) {
         if (dialog->ReadSetting(TRUE)) {
-            if (command.bDeleteBackups)
-                dialog->DeleteAllBackups(FALSE);
-            else if (command.bCheck)
+            if (command.bDeleteBackups) {
+                if (dialog->RecoverInterruptedWork())
+                    dialog->DeleteAllBackups(FALSE);
+            } else if (command.bCheck) {
                 m_nExitCode = dialog->CheckUpdate(TRUE);
-            else
+            } else {
                 m_nExitCode = dialog->FindNewerVersion();
+            }
         }
     } else if (m_bAuto) {
-        dialog->ReadSetting(TRUE);
+        // A failed start is reported by the steps that follow; only an installation left
+        // half-updated stops the run here.
+        if (dialog->ReadSetting(TRUE) && !dialog->RecoverInterruptedWork())
+            return FALSE;
         dialog->CheckUpdate(TRUE);
         BOOL updated = dialog->ExecUpdate();
         AfxMessageBox(updated ? "更新に成功しました" : "更新を中断しました", MB_OK | MB_ICONINFORMATION);

@@ -33,6 +33,10 @@ BOOL CZynUpdateDlg::OnInitDialog() {
 
     if (!ReadSetting(FALSE))
         return FALSE;
+    if (!RecoverInterruptedWork()) {
+        EndDialog(IDCANCEL);
+        return FALSE;
+    }
     SetWindowText(StrFormat("%sオンラインアップデート", m_strAppName.c_str()));
     if (Mode() == 0)
         m_stcStatus.SetWindowText("");  // stays empty until the first check writes it

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "Dialog.h"
+#include "Handle.h"
 
 class CZynUpdateApp;
+class CProgressDlg;
 
 const DWORD kDefaultTimeout = 60;
 
@@ -53,10 +55,28 @@ public:
     void GetBackupNames(BOOL bRestore, int index, std::string& src, std::string& dst, std::string& bak,
                         int generation = -1);
     BOOL Replace(BOOL bRestore);
-    BOOL ReadRollbackLog(BOOL bStopOnMissing);
+    BOOL ReadRollbackLog(BOOL bStopOnMissing, int generation = -1);
     BOOL Restore();
     BOOL DeleteBackups(int g);
     BOOL DeleteAllBackups(BOOL bStopOnError);
+    // Reads generation g's log, if any, and deletes its backups and log.
+    void DeleteGeneration(int g);
+    // Generations beyond a gap, which no restore reaches and which an update would join to
+    // the newest: FALSE when the user keeps them, and the update must not go on.
+    BOOL ClearStrayGenerations();
+
+    // --- backup: the record of unfinished work, and what the next start does with it
+    void GetWorkRecordName(int n, std::string& out);
+    BOOL BeginWork(int g, const char* kind, CStdioFile* keepOpen = nullptr);
+    void EndWork(int g);
+    // Numbers of the rollback logs (or work records) present, newest first.
+    std::vector<int> FindGenerations(BOOL bRecords);
+    // Puts back every backup that update g's record and log name, removes the files it
+    // added, then its backups, log and record; FALSE (after its message) when one could not be.
+    BOOL UndoUpdate(int g, CProgressDlg& progress);
+    // Undoes or finishes what a killed run left; FALSE (after its message) when the
+    // installation could not be brought back and nothing else may run.
+    BOOL RecoverInterruptedWork();
 
     CZynUpdateApp* m_pApp;
     int m_nLogCount = 0;

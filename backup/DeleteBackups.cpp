@@ -1,8 +1,13 @@
 #include "Format.h"
+#include "MessageBox.h"
 #include "ProgressDlg.h"
+#include "RixPath.h"
 #include "ZynUpdateDlg.h"
 
+// The backups go first and the log last, under a record that lets the next start finish a
+// deletion that was cut short: a log whose backups are partly gone is never restored.
 BOOL CZynUpdateDlg::DeleteBackups(int g) {
+    BeginWork(g, "delete");
     const int count = static_cast<int>(m_files.size());
     CProgressDlg progress;
     progress.Create(this);
@@ -18,19 +23,35 @@ BOOL CZynUpdateDlg::DeleteBackups(int g) {
     }
     std::string logName;
     GetRollbackLogName(g, logName);
-    ::DeleteFileA(logName.c_str());
+    if (::DeleteFileA(logName.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND)
+        EndWork(g);
     return TRUE;
 }
 
-// Every generation is attempted whatever bStopOnError says: a single deletion reports
-// no failure, and callers rely on the walk reaching generation 1 and the count ending at 0.
+// Every generation present is attempted whatever bStopOnError says, those beyond a gap
+// too: a single deletion reports no failure.
 BOOL CZynUpdateDlg::DeleteAllBackups(BOOL /*bStopOnError*/) {
-    for (int g = m_nLogCount; g >= 1; --g) {
-        m_nLogCount = g;
-        // Without its log a generation's backups cannot be named; they stay.
-        if (ReadRollbackLog(FALSE))
-            DeleteBackups(g);
+    for (int g : FindGenerations(FALSE))
+        DeleteGeneration(g);
+    CountRollbackLogs();
+    return TRUE;
+}
+
+BOOL CZynUpdateDlg::ClearStrayGenerations() {
+    std::string strays;
+    for (int g : FindGenerations(FALSE)) {
+        std::string log;
+        GetRollbackLogName(g, log);
+        if (g > m_nLogCount)
+            strays += log + "\n";
     }
-    m_nLogCount = 0;
+    if (strays.empty())
+        return TRUE;
+    if (AfxMessageBox("前の世代が欠けているため復元できない退避ﾌｧｲﾙがあります\n" + strays + "削除して更新を続行しますか？",
+                      MB_YESNO | MB_DEFBUTTON2) != IDYES)
+        return FALSE;
+    for (int g : FindGenerations(FALSE))
+        if (g > m_nLogCount)
+            DeleteGeneration(g);
     return TRUE;
 }

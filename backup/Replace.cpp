@@ -6,6 +6,7 @@
 
 #include "Format.h"
 #include "Handle.h"
+#include "InstallFile.h"
 #include "MessageBox.h"
 #include "ProgressDlg.h"
 #include "RixPath.h"
@@ -21,8 +22,8 @@ bool IsEmptyFile(const std::string& path) {
     return _stat(path.c_str(), &info) == 0 && info.st_size == 0;
 }
 
-// A backup that this call wrote: the only kind the undo may copy back, so that a
-// stale backup or safety copy left by an earlier run never reaches an installed file.
+// A safety copy that this restore wrote: the only kind its undo may copy back, so that
+// one left by an earlier run never reaches an installed file.
 struct CSavedEntry {
     int index;
     std::string dst;
@@ -32,25 +33,31 @@ struct CSavedEntry {
 // One run of Replace: the per-entry steps and the undo.
 class CReplaceRun {
 public:
-    CReplaceRun(CZynUpdateDlg& dlg, CProgressDlg& progress, BOOL bRestore, FILE* log)
-        : m_dlg(dlg), m_progress(progress), m_bRestore(bRestore), m_verb(bRestore ? "復元" : "更新"), m_log(log) {}
+    CReplaceRun(CZynUpdateDlg& dlg, CProgressDlg& progress, BOOL bRestore, FILE* record, FILE* log)
+        : m_dlg(dlg), m_progress(progress), m_bRestore(bRestore), m_verb(bRestore ? "復元" : "更新"),
+          m_record(record), m_log(log) {}
 
     // FALSE when the entry failed or the user cancelled; its message has been shown.
     BOOL Entry(int index);
-    // Puts back every saved entry, newest first; FALSE (after its message) when one could not be.
-    BOOL Undo();
+    // Puts back every safety copy of a restore, newest first; FALSE (after its message)
+    // when one could not be. An update is undone from its record instead.
+    BOOL UndoRestore();
 
 private:
     enum Comparison { kSame, kDifferent };
     Comparison Compare(const std::string& src, const std::string& dst);
     BOOL Save(int index, const std::string& dst, const std::string& bak);
-    BOOL Install(const std::string& src, const std::string& dst);
-    void Fail(const std::string& text) { m_dlg.MessageBox(text, kCaption, MB_OK); }
+    BOOL Install(const std::string& src, const std::string& dst, bool created);
+    void Fail(const std::string& text) {
+        std::string cause = FailureCause(::GetLastError());
+        m_dlg.MessageBox(text + cause, kCaption, MB_OK);
+    }
 
     CZynUpdateDlg& m_dlg;
     CProgressDlg& m_progress;
     BOOL m_bRestore;
     const char* m_verb;
+    FILE* m_record;
     FILE* m_log;  // update only
     std::vector<CSavedEntry> m_saved;
 };
@@ -64,16 +71,21 @@ BOOL CReplaceRun::Entry(int index) {
     m_dlg.GetBackupNames(m_bRestore, index, src, dst, bak);
 
     // Simple modes keep no backups; a file new to the installation needs none.
-    if (m_dlg.Mode() == 0 && FileExists(dst)) {
-        if (Compare(src, dst) == kSame) {
-            m_progress.SetPos(index + 1);
-            return TRUE;
-        }
-        if (!Save(index, dst, bak))
-            return FALSE;
+    const bool created = !FileExists(dst);
+    if (m_dlg.Mode() == 0 && !created && Compare(src, dst) == kSame) {
+        m_progress.SetPos(index + 1);
+        return TRUE;
     }
+    // The record names the file before anything of it changes, so that the next start can
+    // clear or undo whatever a kill leaves.
+    if (std::fprintf(m_record, "%s%s\n", created ? "*" : "", dst.c_str()) < 0 || std::fflush(m_record) != 0) {
+        Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
+        return FALSE;
+    }
+    if (m_dlg.Mode() == 0 && !created && !Save(index, dst, bak))
+        return FALSE;
     m_progress.SetMessage(StrFormat("%sを%s中", dst.c_str(), m_verb));
-    if (!Install(src, dst))
+    if (!Install(src, dst, created))
         return FALSE;
     m_progress.SetPos(index + 1);
     return TRUE;
@@ -97,7 +109,8 @@ BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak
         Fail(failure);
         return FALSE;
     }
-    m_saved.push_back({index, dst, bak});
+    if (m_bRestore)
+        m_saved.push_back({index, dst, bak});
     // The line must be on disk before dst changes, so that a log left by a crash
     // still names every backup made; a backup that cannot be listed is no backup.
     if (m_log && (std::fprintf(m_log, "%s\n", bak.c_str()) < 0 || std::fflush(m_log) != 0)) {
@@ -107,27 +120,27 @@ BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak
     return TRUE;
 }
 
-BOOL CReplaceRun::Install(const std::string& src, const std::string& dst) {
+BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool created) {
     std::string folder = dst;
     RixSetPathParts(folder, nullptr, nullptr, "", "");
-    if (!FileExists(folder) && !RixMakeFolder(folder)) {
+    if (created && !FileExists(folder) && !RixMakeFolder(folder)) {
         Fail(StrFormat("ﾌｫﾙﾀﾞ[%s]を作成できませんでした", folder.c_str()));
         return FALSE;
     }
-    if (!::CopyFileA(src.c_str(), dst.c_str(), FALSE)) {
+    if (!InstallFile(src, dst)) {
         Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
         return FALSE;
     }
     return TRUE;
 }
 
-BOOL CReplaceRun::Undo() {
+BOOL CReplaceRun::UndoRestore() {
     for (auto saved = m_saved.rbegin(); saved != m_saved.rend(); ++saved) {
         const char* bak = saved->bak.c_str();
         const char* dst = saved->dst.c_str();
         m_progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak, dst));
         // A file that the failed copy left untouched (read-only, locked) is not written again.
-        if (RixCompareFiles(saved->bak, saved->dst) != 0 && !::CopyFileA(bak, dst, FALSE)) {
+        if (RixCompareFiles(saved->bak, saved->dst) != 0 && !InstallFile(saved->bak, saved->dst)) {
             Fail(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした", bak, dst));
             return FALSE;
         }
@@ -138,15 +151,18 @@ BOOL CReplaceRun::Undo() {
 }  // namespace
 
 BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
+    const int g = m_nLogCount;
     std::string logName;
-    GetRollbackLogName(m_nLogCount, logName);
-    CStdioFile log;
-    if (!bRestore) {
+    GetRollbackLogName(g, logName);
+    // The record comes first, so that a kill after the log was opened is seen as an unfinished update.
+    CStdioFile record, log;
+    BOOL begun = BeginWork(g, bRestore ? "restore" : "update", &record);
+    if (begun && !bRestore)
         log.reset(std::fopen(logName.c_str(), "wt"));
-        if (!log) {
-            MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK);
-            return FALSE;
-        }
+    if (!begun || (!bRestore && !log)) {
+        MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK);
+        EndWork(g);
+        return FALSE;
     }
 
     const int count = static_cast<int>(m_files.size());
@@ -155,20 +171,22 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
     progress.SetRange(0, count);
     progress.SetWindowText(StrFormat("%s中", bRestore ? "復元" : "更新"));
 
-    CReplaceRun run(*this, progress, bRestore, log.get());
+    CReplaceRun run(*this, progress, bRestore, record.get(), log.get());
     bool failed = false;
     for (int i = 0; i < count && !failed; ++i)
         failed = !run.Entry(i);
+    record.reset();
     log.reset();
 
     if (failed) {
-        // When the undo itself fails, an update's log stays: it lists backups still needed.
-        if (run.Undo() && !bRestore)
-            ::DeleteFileA(logName.c_str());
+        // An update whose undo fails keeps its record and log: the next start tries again.
+        if (bRestore ? run.UndoRestore() : UndoUpdate(g, progress))
+            EndWork(g);
         return FALSE;
     }
-    // A restore has consumed its generation's log; an update that saved nothing leaves none.
-    if (bRestore || IsEmptyFile(logName))
+    // An update that saved nothing leaves no log.
+    if (!bRestore && IsEmptyFile(logName))
         ::DeleteFileA(logName.c_str());
+    EndWork(g);
     return TRUE;
 }

@@ -11,15 +11,16 @@ namespace {
 const char kCaption[] = "CZynUpdateDlg::ReadRollbackLog";
 }
 
-BOOL CZynUpdateDlg::ReadRollbackLog(BOOL bStopOnMissing) {
+BOOL CZynUpdateDlg::ReadRollbackLog(BOOL bStopOnMissing, int generation) {
+    const int g = generation == -1 ? m_nLogCount : generation;
     std::string logName;
-    GetRollbackLogName(m_nLogCount, logName);
+    GetRollbackLogName(g, logName);
     CStdioFile log(std::fopen(logName.c_str(), "rt"));
     if (!log) {
         MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK);
         return FALSE;
     }
-    const std::string generationExt = StrFormat(".BAK%d", m_nLogCount);
+    const std::string generationExt = StrFormat(".BAK%d", g);
     m_files.clear();
 
     char piece[MAX_PATH];

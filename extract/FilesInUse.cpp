@@ -8,8 +8,13 @@
 #include "ZynUpdateDlg.h"
 
 namespace {
-// Only an exclusive open proves that no program holds the file.
-bool IsFileInUse(const std::string& path) {
+// Only an exclusive open proves that no program holds the file. This program's own image
+// is held by this process, which puts it aside to replace it: only another copy counts.
+bool IsFileInUse(const std::string& path, const std::string& self) {
+    if (::lstrcmpiA(path.c_str(), self.c_str()) == 0) {
+        std::vector<std::string> users;
+        return RixGetModuleUsers(path, users) > 0;
+    }
     CFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     return !file;
@@ -27,6 +32,8 @@ int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
     progress.SetRange(0, static_cast<int>(files.size()));
     progress.EnableCancel(FALSE);
     progress.SetWindowText("ﾌｧｲﾙの使用ﾁｪｯｸ中");
+    std::string self;
+    RixGetModulePath(self, TRUE);
     for (;;) {
         std::vector<std::string> blocked;
         for (size_t i = 0; i < files.size(); ++i) {
@@ -34,7 +41,7 @@ int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
             std::string installed = InstalledPath(files[i]);
             if (_access(installed.c_str(), 0) != 0)
                 continue;  // a new file cannot be in use
-            if (IsFileInUse(installed))
+            if (IsFileInUse(installed, self))
                 blocked.push_back(installed);
         }
         if (blocked.empty())

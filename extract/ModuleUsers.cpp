@@ -26,7 +26,9 @@ void RixEnumModuleUsers(const std::string& module, std::vector<std::string>& use
     DWORD count = std::min<DWORD>(bytes / sizeof(DWORD), kMaxProcesses);
     std::vector<std::string> modules;
     for (DWORD i = 0; i < count; ++i) {
-        if (!RixGetProcessModules(processIds[i], modules))
+        // This program is no user of its own files: it puts them aside when it replaces them.
+        if (processIds[i] == 0 || processIds[i] == ::GetCurrentProcessId() ||
+            !RixGetProcessModules(processIds[i], modules))
             continue;
         for (const std::string& name : modules)
             if (::lstrcmpiA(name.c_str(), module.c_str()) == 0)
@@ -43,7 +45,8 @@ BOOL RixGetProcessModules(DWORD processId, std::vector<std::string>& modules) {
         return FALSE;
     HMODULE handles[kMaxModules];
     DWORD bytes = 0;
-    if (!::EnumProcessModules(process.get(), handles, sizeof(handles), &bytes))
+    // Without LIST_MODULES_ALL a 64-bit caller sees only the 64-bit modules of a 32-bit process.
+    if (!::EnumProcessModulesEx(process.get(), handles, sizeof(handles), &bytes, LIST_MODULES_ALL))
         return FALSE;
     DWORD count = std::min<DWORD>(bytes / sizeof(HMODULE), kMaxModules);
     BOOL found = FALSE;

@@ -1,6 +1,11 @@
 """Backups end to end through the real ZynUpdate.exe, with the update on a loopback server."""
+import ctypes
 import os
+import re
+import select
 import shutil
+import signal
+import struct
 import subprocess
 import sys
 import time
@@ -12,38 +17,52 @@ import zyn  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
 PROGRAM_FOLDER = "D:\\CAD\\Update"
-with open(os.path.join(zyn.BUILD, "unzip32.dll"), "rb") as f:
-    DLL = f.read()  # a real DLL, so that a helper program can keep it loaded
+PROGRAM = {name: open(os.path.join(zyn.BUILD, name), "rb").read() for name in ("ZynUpdate.exe", "unzip32.dll")}
+PROGRAM_FILES = {PROGRAM_FOLDER + "\\" + name: data for name, data in PROGRAM.items()}
+DLL = PROGRAM["unzip32.dll"]  # a real DLL, so that a helper program can keep it loaded
+# The update carries a new updater too: the same programs, longer by a few bytes that nothing reads.
 INSTALLED = {"D:\\CAD\\Ver3.5": updates.ver_text("ravaZAZ", "3.5", 1), "D:\\CAD\\bin\\zyncad.dll": DLL,
-             "D:\\CAD\\bin\\ZynCad.exe": b"main 1\r\n", "D:\\CAD\\表示\\表.txt": "形鋼\r\n".encode("cp932")}
+             "D:\\CAD\\bin\\ZynCad.exe": b"main 1\r\n", "D:\\CAD\\表示\\表.txt": "形鋼\r\n".encode("cp932"),
+             **PROGRAM_FILES}
 UPDATED = {"D:\\CAD\\Ver3.5": updates.ver_text("ravaZAZ", "3.5", 2), "D:\\CAD\\bin\\zyncad.dll": DLL + b"\x002",
            "D:\\CAD\\bin\\ZynCad.exe": b"main 1\r\n",  # unchanged: no backup
-           "D:\\CAD\\表示\\表.txt": "形鋼\r\n断面\r\n".encode("cp932"), "D:\\CAD\\new\\a.csv": b"added"}
+           "D:\\CAD\\表示\\表.txt": "形鋼\r\n断面\r\n".encode("cp932"), "D:\\CAD\\new\\a.csv": b"added",
+           **{name: data + b"\0new" for name, data in PROGRAM_FILES.items()}}
 
 
-def cad_tree():
+def cad_tree(root="D:\\CAD"):
+    """Every file under root but the settings, rollback logs and work records."""
     tree = {}
-    for folder, _, files in os.walk(zyn.linux_path("D:\\CAD")):
+    for folder, _, files in os.walk(zyn.linux_path(root)):
         for name in files:
             windows = "D:\\" + os.path.relpath(os.path.join(folder, name), zyn.DRIVE_D).replace("/", "\\")
-            if not windows.startswith(PROGRAM_FOLDER):
+            if not re.search(r"\\ZynUpdate\.(ini|LOG\d+|RUN\d+)$", windows):
                 tree[windows] = zyn.read_file(windows)
     return tree
 
 
-def logs():
-    return sorted(n for n in os.listdir(zyn.linux_path(PROGRAM_FOLDER)) if ".LOG" in n)
+def logs(folder=PROGRAM_FOLDER):
+    return sorted(n for n in os.listdir(zyn.linux_path(folder)) if ".LOG" in n or ".RUN" in n)
 
 
-def lay_out(test, installed, update, adjust_offsets=True):
-    zyn.clear_drive()
+def lay_out(test, installed, update, adjust_offsets=True, folder=PROGRAM_FOLDER, clear=True):
+    if clear:
+        zyn.clear_drive()
     for name, content in installed.items():
         zyn.write_file(name, content)
     server = UpdateServer(zyn.DRIVE_D).start()
     test.addCleanup(server.stop)
     members = {name[3:].replace("\\", "/"): data for name, data in update.items()}
     updates.publish(zyn.linux_path("D:\\srv"), "3.5", 2, members, adjust_offsets=adjust_offsets)
-    return zyn.install_program(PROGRAM_FOLDER, settings={"FixDirUrl": server.url("srv/"), "FixFileName": "UPD"})
+    return zyn.install_program(folder, settings={"FixDirUrl": server.url("srv/"), "FixFileName": "UPD"})
+
+
+def program_running_in(pid):
+    try:
+        with open("/proc/%s/cmdline" % pid, "rb") as f:
+            return f.read().startswith(b"D:\\CAD\\Update\\ZynUpdate.exe")
+    except OSError:
+        return False
 
 
 def restore_through_the_dialog(program):
@@ -59,16 +78,25 @@ class UpdateAndRestore(unittest.TestCase):
         self.exe = lay_out(self, INSTALLED, UPDATED, adjust_offsets=False)
 
     def test_update_then_restore_through_the_dialog_gives_back_every_byte_and_backups_can_go(self):
+        # A generation beyond a gap: an update numbered 1 must not make it the newest.
+        zyn.write_file("D:\\CAD\\bin\\zyncad.dll.BAK2", "stray")
+        zyn.write_file(PROGRAM_FOLDER + "\\ZynUpdate.LOG2", "D:\\CAD\\bin\\zyncad.dll.BAK2\r\n")
         with zyn.Program(self.exe) as program:
             program.click(program.wait_dialog(), 1000)  # 更新を確認
             program.expect_box("ﾘﾋﾞｼﾞｮﾝ[2]への更新ﾌｧｲﾙがあります")
             program.click(program.wait_dialog(), 1005)
             program.expect_box("合番が変更される可能性があります", "Yes")
+            program.expect_box("前の世代が欠けているため復元できない退避ﾌｧｲﾙがあります\n%s\\ZynUpdate.LOG2\n"
+                               "削除して更新を続行しますか？" % PROGRAM_FOLDER, "Yes")
             program.expect_box("更新に成功しました", timeout=60)
-            backups = {name + ".BAK1": INSTALLED[name] for name in INSTALLED if "ZynCad.exe" not in name}
-            self.assertEqual(cad_tree(), dict(UPDATED, **backups))
-            self.assertEqual(logs(), ["ZynUpdate.LOG1"])
+            program.click(program.wait_dialog(), 1006)
+            self.assertEqual(program.wait_exit(), 0)
+        backups = {name + ".BAK1": INSTALLED[name] for name in INSTALLED if "ZynCad.exe" not in name}
+        aside = PROGRAM_FOLDER + "\\ZynUpdate.exe.ZYNOLD"  # the running program, if it had to be put aside
+        self.assertEqual(({n: d for n, d in cad_tree().items() if n != aside}, logs()),
+                         (dict(UPDATED, **backups), ["ZynUpdate.LOG1"]))
 
+        with zyn.Program(self.exe) as program:  # the new updater brings the old one back
             restore_through_the_dialog(program)
             self.assertFalse(program.wait_dialog().control(1009)["enabled"])  # no generation to delete
             program.click(program.wait_dialog(), 1006)
@@ -76,9 +104,9 @@ class UpdateAndRestore(unittest.TestCase):
         # A restore knows only the backups: the added file stays, safety copies lie beside.
         safety = {name + ".ORG": UPDATED[name] for name in INSTALLED if "ZynCad.exe" not in name}
         restored = dict(INSTALLED, **safety, **{"D:\\CAD\\new\\a.csv": b"added"})
-        self.assertEqual((cad_tree(), logs()), (restored, []))
+        self.assertEqual(({n: d for n, d in cad_tree().items() if ".ZYNOLD" not in n}, logs()), (restored, []))
 
-        # "-DELBAK" deletes every generation up to a gap, without a question; safety copies stay.
+        # "-DELBAK" deletes every generation, beyond a gap too, without a question; safety copies stay.
         for g in (1, 2, 3, 5):
             backups = ["D:\\CAD\\bin\\%s.BAK%d" % (name, g) for name in ("a", "b")]
             for backup in backups:
@@ -86,8 +114,7 @@ class UpdateAndRestore(unittest.TestCase):
             zyn.write_file("%s\\ZynUpdate.LOG%d" % (PROGRAM_FOLDER, g), "".join(b + "\r\n" for b in backups))
         with zyn.Program(self.exe, ["-DELBAK"]) as program:
             self.assertEqual(program.run_to_end([]), 0)
-        restored.update({"D:\\CAD\\bin\\a.BAK5": b"backup", "D:\\CAD\\bin\\b.BAK5": b"backup"})
-        self.assertEqual((cad_tree(), logs()), (restored, ["ZynUpdate.LOG5"]))
+        self.assertEqual((cad_tree(), logs()), (restored, []))  # and the updater put aside is gone
 
     def test_files_held_by_other_programs_stop_the_update_until_they_end(self):
         with zyn.Program(self.exe, ["-AUTO", "-H", "D:\\Missing\\Manual.chm"]) as program:  # no folder for the log
@@ -131,28 +158,75 @@ class UpdateAndRestore(unittest.TestCase):
                 holder.wait()
             program.answer(box, "Retry")
             self.assertEqual(program.run_to_end([("更新に成功しました", "OK"), ("ホルビアの起動に失敗しました", "OK")]), 0)
-        self.assertEqual({n: d for n, d in cad_tree().items() if ".BAK1" not in n}, UPDATED)
+        self.assertEqual({n: d for n, d in cad_tree().items() if not n.endswith((".BAK1", ".ZYNOLD"))}, UPDATED)
 
-    def test_a_restore_after_a_kill_gives_back_the_tree(self):  # the log a kill leaves names every backup
-        installed = {"D:\\CAD\\parts\\p%03d" % i: bytes([i % 251]) * 16384 for i in range(400)}
+    def kill_when(self, program, folder, condition, what):
+        """SIGKILLs the program's Wine process once condition(names of the files created or changed in folder so
+        far) holds, checked at each such change (inotify), so that the kill lands before the next step ends."""
+        pid = next(int(p) for p in os.listdir("/proc") if p.isdigit() and program_running_in(p))
+        libc = ctypes.CDLL(None, use_errno=True)
+        watch = libc.inotify_init()
+        self.addCleanup(os.close, watch)
+        libc.inotify_add_watch(watch, zyn.linux_path(folder).encode(), 0x2 | 0x100)  # modified, created
+        names = set()
+        while not condition(names):
+            self.assertTrue(select.select([watch], [], [], 60)[0], "%s never came: %r" % (what, program.windows()))
+            events = os.read(watch, 65536)
+            while events:  # struct inotify_event: wd, mask, cookie, len, name
+                length = struct.unpack_from("iIII", events)[3]
+                names.add(events[16:16 + length].rstrip(b"\0").decode())
+                events = events[16 + length:]
+        os.kill(pid, signal.SIGKILL)
+        program.wait_exit()
+
+    def test_a_kill_at_any_point_of_an_update_is_undone_at_the_next_start(self):
+        installed = {"D:\\CAD\\parts\\p%03d" % i: bytes([i % 251]) * 16384 for i in range(300)}
+        installed["D:\\CAD\\big.dll"] = b"%07d" % 7 * (6 << 20)
         update = {name: data + b"2" for name, data in installed.items()}
-        installed["D:\\CAD\\Ver3.5"] = INSTALLED["D:\\CAD\\Ver3.5"]
+        installed.update(PROGRAM_FILES, **{"D:\\CAD\\Ver3.5": INSTALLED["D:\\CAD\\Ver3.5"]})
         exe = lay_out(self, installed, update)
         log = PROGRAM_FOLDER + "\\ZynUpdate.LOG1"
+        backups = lambda: os.path.exists(zyn.linux_path(log)) and zyn.read_file(log).count(b"\n")  # noqa: E731
         with zyn.Program(exe, ["-AUTO"]) as program:
             program.expect_box("合番", "Yes")
-            deadline = time.time() + 60
-            while not (os.path.exists(zyn.linux_path(log)) and zyn.read_file(log).count(b"\n") >= 40):
-                self.assertLess(time.time(), deadline, "the replacement never started: %r" % program.windows())
-                time.sleep(0.002)
-            program.call("kill")
-            program.wait_exit()
-        self.assertLess(zyn.read_file(log).count(b"\n"), 400, "the update ended before it was killed")
+            self.kill_when(program, PROGRAM_FOLDER, lambda _: backups() >= 40, "backups")
+        self.assertLess(backups(), 300, "the update ended before it was killed")
+        with zyn.Program(exe) as program:
+            program.expect_box("前回中断された更新を元に戻しました")
+            self.assertEqual((cad_tree(), logs()), (installed, []))
+            program.click(program.wait_dialog(), 1006)
+
+        # Killed while the large file is written beside it: the installed one stays whole.
+        with zyn.Program(exe, ["-AUTO"]) as program:
+            program.expect_box("合番", "Yes")
+            program.expect_box("既に更新ﾌｧｲﾙ", "No")
+            self.kill_when(program, "D:\\CAD", lambda names: "big.dll.ZYNNEW" in names, "its copy")
+        self.assertIn(zyn.read_file("D:\\CAD\\big.dll"), (installed["D:\\CAD\\big.dll"], update["D:\\CAD\\big.dll"]))
+        with zyn.Program(exe, ["-AUTO"]) as program:
+            self.assertEqual(program.run_to_end([("前回中断された更新を元に戻しました", "OK"), ("合番", "Yes"), ("既に更新ﾌｧｲﾙ", "No"),
+                                                 ("更新に成功しました", "OK"), ("ホルビアの起動に失敗しました", "OK")]), 0)
         with zyn.Program(exe) as program:
             restore_through_the_dialog(program)
-        # A kill between a backup and its log line may leave that backup unlisted beside an untouched file.
-        restored = {name: data for name, data in cad_tree().items() if not name.endswith((".ORG", ".BAK1"))}
+        restored = {name: data for name, data in cad_tree().items() if not name.endswith(".ORG")}
         self.assertEqual((restored, logs()), (installed, []))
+
+    def test_a_disk_that_fills_while_backups_are_made_is_named_and_leaves_nothing_behind(self):
+        zyn.clear_drive()
+        installed = {"D:\\Full\\CAD\\s%02d" % i: b"%05d" % i * 4000 for i in range(10)}
+        installed.update({"D:\\Full\\CAD\\big": b"b" * (2 << 20), "D:\\Full\\CAD\\Ver3.5": INSTALLED["D:\\CAD\\Ver3.5"]})
+        update = {name: data + b"2" for name, data in installed.items() if "Ver" not in name}
+        mount = zyn.linux_path("D:\\Full")
+        os.makedirs(mount)
+        room = sum(map(len, PROGRAM.values())) + sum(map(len, installed.values())) + (1 << 20)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % room, "tmpfs", mount]).returncode:
+            self.skipTest("no small disk can be mounted here")
+        self.addCleanup(subprocess.run, ["umount", mount])
+        exe = lay_out(self, installed, update, folder="D:\\Full\\CAD\\Update", clear=False)
+        with zyn.Program(exe, ["-AUTO"]) as program:
+            self.assertEqual(program.run_to_end([("合番", "Yes"), ("ﾌｧｲﾙ[D:\\Full\\CAD\\big]を[D:\\Full\\CAD\\big.BAK1]に退避"
+                                                 "できませんでした\nﾃﾞｨｽｸの空き容量が不足しています", "OK"), ("更新を中断しました", "OK")]), 0)
+        program_files = {"D:\\Full\\CAD\\Update\\" + name: data for name, data in PROGRAM.items()}
+        self.assertEqual((cad_tree("D:\\Full"), logs("D:\\Full\\CAD\\Update")), (dict(installed, **program_files), []))
 
 
 if __name__ == "__main__":

@@ -135,12 +135,13 @@ TEST_F(Update, ReplaceCancelPutsBackNewestFirstAndLeavesNoGeneration) {
     EXPECT_EQ(logWhileCopying, (Texts{cad + "1を更新中" + listed1, cad + "2を更新中" + listed2,
                                       Undoing(cad + "2") + listed2, Undoing(cad + "1") + listed2}));
     EXPECT_EQ(Shown(boxes), Texts{Box(AfxGetApp()->m_pszAppName, MB_OK | MB_ICONINFORMATION, "ﾌｧｲﾙの更新を中断しました")});
-    EXPECT_EQ(TreeOf(cad), (Files{{"1", "old"}, {"1.BAK1", "old"}, {"2", "old"}, {"2.BAK1", "old"}, {"3", "old"}}));
-    EXPECT_FALSE(Exists(Log(1)));
+    EXPECT_EQ(TreeOf(cad), (Files{{"1", "old"}, {"2", "old"}, {"3", "old"}}));
+    EXPECT_EQ(TreeOf(root + "Prog\\"), Files{});  // neither log nor work record
 }
 
 // Backups that an earlier run left behind are no backups of this call: the undo puts back
-// what this call saved, the failed entry included (passed over, as it is still equal).
+// what this call saved, the failed entry included (passed over, as it is still equal), and
+// removes what it added and the backups it put back.
 TEST_F(Update, ACopyOntoALockedFileFailsAndOnlyTheFilesSavedArePutBack) {
     Lay({{"a", "old"}, {"eq", "eq"}, {"eq.BAK1", "stale"}, {"added.BAK1", "stale"}, {"locked", "old"}, {"c", "old"}},
         {{"a", "new"}, {"eq", "eq"}, {"added", "new"}, {"locked", "new"}, {"c", "new"}});
@@ -151,9 +152,9 @@ TEST_F(Update, ACopyOntoALockedFileFailsAndOnlyTheFilesSavedArePutBack) {
               (Texts{a + "を更新中", cad + "added" + "を更新中", locked + "を更新中", Undoing(locked), Undoing(a)}));
     EXPECT_EQ(Shown(boxes), Texts{Box("CZynUpdateDlg::Replace", MB_OK,
                                       "ﾌｧｲﾙ[" + dlg.m_strWorkDir + "locked]を[" + locked + "]に更新できませんでした")});
-    EXPECT_EQ(TreeOf(cad), (Files{{"a", "old"}, {"a.BAK1", "old"}, {"eq", "eq"}, {"eq.BAK1", "stale"}, {"added", "new"},
-                                  {"added.BAK1", "stale"}, {"locked", "old"}, {"locked.BAK1", "old"}, {"c", "old"}}));
-    EXPECT_FALSE(Exists(Log(1)));
+    EXPECT_EQ(TreeOf(cad), (Files{{"a", "old"}, {"eq", "eq"}, {"eq.BAK1", "stale"}, {"added.BAK1", "stale"},
+                                  {"locked", "old"}, {"c", "old"}}));
+    EXPECT_EQ(TreeOf(root + "Prog\\"), Files{});
 }
 
 TEST_F(Update, ARestoreUndoNeverCopiesAStaleSafetyCopy) {
