@@ -271,16 +271,17 @@ TEST_F(Update, DownloadResumesOnlyTheSameFileAndAHeldFinalNameFailsFirst) {
         WriteBytes(server + path.substr(9), Pattern(300000));
         dlg.m_strUpdateUrl = ServerUrl(url.substr(1));
         EXPECT_FALSE(dlg.Download());  // cut after 100000 bytes
-        EXPECT_EQ(ReadBytes(partial), Pattern(100000)) << url;
+        EXPECT_TRUE(ReadBytes(partial) == Pattern(100000)) << url;
         if (row.bChanged)
             WriteBytes(server + path.substr(9), Pattern(200000));
         progress.positions.clear();
         EXPECT_EQ(dlg.Download(), row.answers.size() == 2) << url;
         if (row.answers.size() == 3)
             EXPECT_TRUE(!Exists(partial) && dlg.Download()) << url;
-        EXPECT_EQ(TreeOf(root, FALSE), (Files{{"UPD350_12.EXE", Pattern(row.bChanged ? 200000 : 300000)}})) << url;
+        EXPECT_TRUE(TreeOf(root, FALSE) == (Files{{"UPD350_12.EXE", Pattern(row.bChanged ? 200000 : 300000)}})) << url;
         EXPECT_EQ(Answers(url), row.answers) << url;
-        EXPECT_EQ(progress.positions.at(1), row.answers.back().back() == '6' ? 33 : 0) << url;  // resumed where it stopped
+        EXPECT_EQ(progress.positions.size() > 1 ? progress.positions[1] : -1, row.answers.back().back() == '6' ? 33 : 0)
+            << url;  // the bar starts where the partial file ends
     }
     EXPECT_EQ(boxes.Texts(), Texts(6, "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました"));
     CFileHandle holder(::CreateFileA(dlg.m_strUpdateFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, 0));
