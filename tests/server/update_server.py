@@ -1,11 +1,10 @@
 """The tests' update server: HTTP on 127.0.0.1 at an ephemeral port, serving a folder; /-/<how>,<how>.../<path>
 misbehaves for the file at path: nolength, badlength (no number), hugelength (2**64 - 1), short (half the announced
 length), slow (pauses), trickle (a byte a second), stall (the first 4 KiB, then nothing), redirect (to /path), loop (to
-itself), cut=N (the first answer for this URL ends after N bytes). etag or modified names the file by its ETag or its
-date and answers Range (bytes=N-) with 206 while If-Range matches; norange then ignores Range, badrange sends a part
-other than the one asked for. Writing the file anew changes both names.
-In-process for the end-to-end tests; ctest starts "--daemon --state FILE" (FILE: "<port> <pid>"; every answer is
-logged beside it in FILE_requests.txt as "<path> <Range or -> <status>") and "--stop"."""
+itself), cut=N (the first answer for this URL stops after N bytes); etag or modified (the file's ETag or date, which a
+new write changes) answers Range "bytes=N-" with 206 while If-Range matches, unless norange, or badrange (a wrong part).
+In-process for the end-to-end tests; ctest starts "--daemon --state FILE" (FILE: "<port> <pid>"; FILE_requests.txt
+beside it logs each answer as "<path> <Range or -> <status>") and "--stop"."""
 import contextlib
 import http.server
 import os
@@ -67,19 +66,16 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
         path = self.translate_path("/" + rest)
         with open(path, "rb") as f:
             data = f.read()
-        stat = os.stat(path)
-        names = {"etag": ("ETag", '"%x-%x"' % (stat.st_mtime_ns, len(data))),
-                 "modified": ("Last-Modified", self.date_time_string(stat.st_mtime))}
-        name = next((names[word] for word in names if word in how), None)
+        mtime = os.stat(path).st_mtime_ns
+        name = ("ETag", '"%x-%x"' % (mtime, len(data))) if "etag" in how else \
+            ("Last-Modified", self.date_time_string(mtime // 10**9)) if "modified" in how else None
         wanted = self.headers.get("Range", "")
         start = 0
         if name and "norange" not in how and wanted.startswith("bytes=") and self.headers.get("If-Range") in (None, name[1]):
             start = int(wanted[6:].rstrip("-")) + ("badrange" in how)
         self.send_response(206 if start else 200)
-        if start:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
-        if name:
-            self.send_header(*name)
+        for header in ([name] if name else []) + ([("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))] if start else []):
+            self.send_header(*header)
         data = data[start:]
         if "nolength" not in how:
             self.send_header("Content-Length", "unknown" if "badlength" in how else str(2**64 - 1) if "hugelength" in how else str(len(data)))
@@ -121,8 +117,7 @@ if __name__ == "__main__":
         root = os.environ.get("ZYN_DRIVE_D") or os.path.join(os.environ["ZYN_BUILD"], "drive_d")
         os.makedirs(root, exist_ok=True)
         log = os.path.splitext(state)[0] + "_requests.txt"
-        with contextlib.suppress(OSError):
-            os.remove(log)
+        open(log, "w").close()
         url = UpdateServer(root, log).start().url()
         with open(state + ".new", "w") as f:
             f.write("%s %d\n" % (url.split(":")[2].strip("/"), os.getpid()))
