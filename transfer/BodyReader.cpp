@@ -4,11 +4,13 @@
 
 #include "DownloadPlan.h"
 
+namespace {
 struct CLock {
     explicit CLock(CRITICAL_SECTION& section) : m_section(section) { ::EnterCriticalSection(&m_section); }
     ~CLock() { ::LeaveCriticalSection(&m_section); }
     CRITICAL_SECTION& m_section;
 };
+}  // namespace
 
 struct CReadJob {
     CReadJob() { ::InitializeCriticalSection(&section); }

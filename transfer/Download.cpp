@@ -119,9 +119,10 @@ BOOL CZynUpdateDlg::Download() {
     std::string status = QueryHeader(get.request.get(), HTTP_QUERY_STATUS_CODE);
     if (status.empty())
         return fail("ｽﾃｰﾀｽを取得できませんでした");
-    const bool bRest = resumeFrom > 0 && std::atoi(status.c_str()) == 206;
-    if (std::atoi(status.c_str()) != 200 && !bRest) {
-        bResumable = bResumable && std::atoi(status.c_str()) != 416;  // a range the file does not have
+    const int code = std::atoi(status.c_str());
+    const bool bRest = resumeFrom > 0 && code == 206;
+    if (code != 200 && !bRest) {
+        bResumable = bResumable && code != 416;  // a range the file does not have
         return fail(StrFormat("更新ﾌｧｲﾙ[%s]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=%s)", UrlObject(m_strUpdateUrl).c_str(),
                               status.c_str()));
     }
