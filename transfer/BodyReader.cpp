@@ -1,46 +1,67 @@
 #include "BodyReader.h"
 
 #include <atomic>
-#include <cstring>
 
 #include "DownloadPlan.h"
 
+namespace {
+struct CLock {
+    explicit CLock(CRITICAL_SECTION& section) : m_section(section) { ::EnterCriticalSection(&m_section); }
+    ~CLock() { ::LeaveCriticalSection(&m_section); }
+    CRITICAL_SECTION& m_section;
+};
+}  // namespace
+
 struct CReadJob {
+    CReadJob() { ::InitializeCriticalSection(&section); }
+    ~CReadJob() { ::DeleteCriticalSection(&section); }
     CInternetHandle internet;  // declared first, closed last
     CInternetHandle connection;
     CInternetHandle request;
-    CKernelHandle wanted{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-    CKernelHandle done{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    CKernelHandle gathered{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    CKernelHandle drained{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     std::atomic<bool> abandoned{false};
-    char block[kDownloadBlockBytes];
-    DWORD size = 0;
-    DWORD got = 0;
-    bool ok = false;
+    CRITICAL_SECTION section;  // guards what follows
+    std::vector<char> pending;
+    CBodyReader::Result state = CBodyReader::kMore;
 };
 
 namespace {
-// Reads until the block is full or the body ends; false only when a read fails.
-bool ReadBlock(HINTERNET request, char* block, DWORD size, DWORD& got) {
-    got = 0;
-    while (got < size) {
-        DWORD read = 0;
-        if (!::InternetReadFile(request, block + got, size - got, &read))
-            return false;
-        if (read == 0)
-            break;
-        got += read;
-    }
-    return true;
+// Appends what arrived; returns how many bytes now wait.
+size_t Hand(CReadJob& job, const char* bytes, DWORD size, CBodyReader::Result state) {
+    CLock lock(job.section);
+    job.pending.insert(job.pending.end(), bytes, bytes + size);
+    job.state = state;
+    return job.pending.size();
 }
 
 // The thread holds its own reference: an abandoned job lives on until its read returns,
 // and is then released here. The thread never touches a file.
-DWORD WINAPI ReadBlocks(LPVOID parameter) {
+DWORD WINAPI ReadBody(LPVOID parameter) {
     std::unique_ptr<std::shared_ptr<CReadJob>> owner(static_cast<std::shared_ptr<CReadJob>*>(parameter));
     CReadJob& job = **owner;
-    while (::WaitForSingleObject(job.wanted.get(), INFINITE) == WAIT_OBJECT_0 && !job.abandoned) {
-        job.ok = ReadBlock(job.request.get(), job.block, job.size, job.got);
-        ::SetEvent(job.done.get());
+    std::vector<char> block(256 * 1024);
+    CBodyReader::Result state = CBodyReader::kMore;
+    while (state == CBodyReader::kMore && !job.abandoned) {
+        // Asking what is there first waits for the next bytes only, not for a full block, so
+        // bytes that trickle in are shown as they come. A look that finds a full buffer (WinINet's
+        // holds 8 KiB) says that more are queued: one big read then costs far fewer calls.
+        DWORD available = 0;
+        DWORD got = 0;
+        if (!::InternetQueryDataAvailable(job.request.get(), &available, 0, 0) ||
+            (available > 0 && !::InternetReadFile(job.request.get(), block.data(),
+                                                  available >= 8192 ? block.size() : available, &got)))
+            state = CBodyReader::kFailed;
+        else if (got == 0)
+            state = CBodyReader::kEnded;
+        size_t waiting = Hand(job, block.data(), got, state);
+        if (waiting >= kDownloadBatchBytes || state != CBodyReader::kMore)
+            ::SetEvent(job.gathered.get());
+        while (waiting >= kDownloadQueueBytes && !job.abandoned) {
+            ::WaitForSingleObject(job.drained.get(), INFINITE);
+            CLock lock(job.section);
+            waiting = job.pending.size();
+        }
     }
     return 0;
 }
@@ -51,8 +72,8 @@ CBodyReader::CBodyReader(CInternetHandle& internet, CHttpGet& get) : m_job(std::
     m_job->connection.reset(get.connection.release());
     m_job->request.reset(get.request.release());
     auto reference = std::make_unique<std::shared_ptr<CReadJob>>(m_job);
-    if (m_job->wanted && m_job->done)
-        m_thread.reset(::CreateThread(nullptr, 0, ReadBlocks, reference.get(), 0, nullptr));
+    if (m_job->gathered && m_job->drained)
+        m_thread.reset(::CreateThread(nullptr, 0, ReadBody, reference.get(), 0, nullptr));
     if (m_thread)
         reference.release();
     else
@@ -63,30 +84,25 @@ CBodyReader::~CBodyReader() {
     if (!m_job)
         return;
     m_job->abandoned = true;
-    ::SetEvent(m_job->wanted.get());
-    // An idle thread ends at once; one blocked in a read (under Wine closing its handle
-    // does not wake it) is left to end when the read returns.
-    if (!m_bReading)
+    ::SetEvent(m_job->drained.get());
+    // A thread that is done ends at once; one blocked in a read (under Wine closing its
+    // handle does not wake it) is left to end when the read returns.
+    bool ended = false;
+    {
+        CLock lock(m_job->section);
+        ended = m_job->state != kMore;
+    }
+    if (ended)
         ::WaitForSingleObject(m_thread.get(), INFINITE);
 }
 
-CBodyReader::Result CBodyReader::Read(char* block, DWORD size, DWORD& got, const std::function<bool()>& giveUp) {
-    got = 0;
-    if (!m_job || m_bReading || size > sizeof(m_job->block))
+CBodyReader::Result CBodyReader::Take(std::vector<char>& bytes, DWORD waitMs) {
+    bytes.clear();
+    if (!m_job)
         return kFailed;
-    m_job->size = size;
-    m_bReading = true;
-    ::SetEvent(m_job->wanted.get());
-    HANDLE done = m_job->done.get();
-    // Short waits: a Cancel press is seen within a twentieth of a second.
-    while (::MsgWaitForMultipleObjects(1, &done, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0) {
-        if (giveUp())
-            return kGivenUp;
-    }
-    m_bReading = false;
-    if (!m_job->ok)
-        return kFailed;
-    std::memcpy(block, m_job->block, m_job->got);
-    got = m_job->got;
-    return kRead;
+    ::WaitForSingleObject(m_job->gathered.get(), waitMs);
+    CLock lock(m_job->section);
+    bytes.swap(m_job->pending);
+    ::SetEvent(m_job->drained.get());
+    return m_job->state;
 }

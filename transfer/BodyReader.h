@@ -1,9 +1,9 @@
 #pragma once
-// Reads an answer's body on a thread of its own, one block at a time, so that the
-// thread that waits for a block keeps its windows answering and can give up at
-// once, even while a read is blocked.
-#include <functional>
+// Reads an answer's body on a thread of its own, as fast as it arrives, so that the
+// thread that copies it to disk never waits long: it keeps its windows answering and
+// can give up at once, even while a read is blocked.
 #include <memory>
+#include <vector>
 
 #include "HttpGet.h"
 
@@ -17,13 +17,13 @@ public:
     CBodyReader(const CBodyReader&) = delete;
     CBodyReader& operator=(const CBodyReader&) = delete;
 
-    enum Result { kRead, kFailed, kGivenUp };
-    // Reads up to size bytes, fewer only where the body ends. While it waits, giveUp
-    // runs every few hundredths of a second; when it says so the read is abandoned.
-    Result Read(char* block, DWORD size, DWORD& got, const std::function<bool()>& giveUp);
+    enum Result { kMore, kEnded, kFailed };
+    // Waits at most waitMs, less once a batch has gathered or the body is over, then moves
+    // the bytes read so far into bytes (perhaps none). kEnded and kFailed come with the
+    // last bytes that arrived before the end or the failure.
+    Result Take(std::vector<char>& bytes, DWORD waitMs);
 
 private:
     std::shared_ptr<CReadJob> m_job;
     CKernelHandle m_thread;
-    bool m_bReading = false;
 };

@@ -1,67 +1,97 @@
-#include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 #include "BodyReader.h"
 #include "DownloadPlan.h"
 #include "Format.h"
 #include "Handle.h"
+#include "PartialDownload.h"
 #include "ProgressDlg.h"
 #include "ZynUpdateDlg.h"
 
 namespace {
+const char kDownloadFailed[] = "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました";
+const char kWriteFailed[] = "更新ﾌｧｲﾙの書込みに失敗しました";
+const char kCreateFailed[] = "更新ﾌｧｲﾙの作成に失敗しました";
+
 void CALLBACK IgnoreInternetStatus(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD) {}
 
-// A length that is not a plain decimal number is no length: read as 0 it would
-// pass an empty file for a finished download.
-bool ParseLength(const char* text, ULONGLONG& length) {
-    if (*text < '0' || *text > '9')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    length = std::strtoull(text, &end, 10);
-    return errno == 0 && *end == '\0';
+std::string QueryHeader(HINTERNET request, DWORD query) {
+    char text[1024] = "";
+    DWORD bytes = sizeof(text);
+    return ::HttpQueryInfoA(request, query, text, &bytes, nullptr) ? text : "";
 }
 
-// Copies the body into file block by block; null when all length bytes arrived,
-// else the message that says why the copy stopped.
-const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG length, CProgressDlg& progress) {
-    const char* const interrupted = "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました";
-    const char* const failed = "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました";
-    auto cancelled = [&progress] { return progress.CheckCancel() != FALSE; };
-    char block[kDownloadBlockBytes];
-    ULONGLONG blocks = DownloadBlockCount(length);
-    for (ULONGLONG k = 0; k < blocks; ++k) {
-        if (cancelled())
-            return interrupted;
-        DWORD size = DownloadBlockSize(length, k);
-        DWORD got = 0;
-        CBodyReader::Result read = reader.Read(block, size, got, cancelled);
-        if (read == CBodyReader::kGivenUp)
-            return interrupted;
-        // A body that ends before the announced length is as broken as a failed read.
-        if (read == CBodyReader::kFailed || got != size)
-            return failed;
+// What If-Range can send back: a strong ETag, else the date; a weak ETag would never match.
+std::string Validator(HINTERNET request) {
+    std::string etag = QueryHeader(request, HTTP_QUERY_ETAG);
+    return !etag.empty() && etag.compare(0, 2, "W/") != 0 ? etag : QueryHeader(request, HTTP_QUERY_LAST_MODIFIED);
+}
+
+// Copies the body into file until done reaches total; null when all bytes arrived, else the
+// message that says why the copy stopped. Only a failed write makes the bytes so far useless.
+const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG total, CProgressDlg& progress,
+                     bool& bUseless) {
+    std::vector<char> bytes;
+    ULONGLONG shown = 0;
+    while (done < total) {
+        ULONGLONG now = ::GetTickCount64();
+        if (now - shown >= kProgressIntervalMs) {
+            shown = now;
+            progress.SetPos(DownloadPosition(done, total));
+            if (progress.CheckCancel())
+                return "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました";
+        }
+        CBodyReader::Result read = reader.Take(bytes, kProgressIntervalMs);
+        DWORD size = static_cast<DWORD>(bytes.size() < total - done ? bytes.size() : total - done);
         DWORD written = 0;
-        if (!::WriteFile(file, block, got, &written, nullptr) || written != got)
-            return "更新ﾌｧｲﾙの書込みに失敗しました";
-        progress.SetPos(DownloadPosition(k, blocks));
+        bUseless = !::WriteFile(file, bytes.data(), size, &written, nullptr) || written != size;
+        if (bUseless)
+            return kWriteFailed;
+        done += size;
+        // A body that ends before the announced length is as broken as a failed read,
+        // but what did arrive is as good as any later rest.
+        if (done < total && read != CBodyReader::kMore)
+            return kDownloadFailed;
     }
-    return ::FlushFileBuffers(file) ? nullptr : "更新ﾌｧｲﾙの書込みに失敗しました";
+    bUseless = !::FlushFileBuffers(file);
+    if (bUseless)
+        return kWriteFailed;
+    progress.SetPos(100);
+    return nullptr;
 }
 }  // namespace
 
 BOOL CZynUpdateDlg::Download() {
     const char caption[] = "CZynUpdateDlg::Download";
     // Only a complete download ever carries the final name, which a later run offers to reuse.
-    std::string partial = m_strUpdateFile + ".tmp";
-    // Whatever step fails, neither the partial file nor an older one is left under the final
-    // name: the user asked to replace that file, and a later run would offer it again.
+    const std::string partial = m_strUpdateFile + ".tmp";
+    const std::string sourcePath = DownloadSourcePath(partial);
+    // A partial file of the same URL, with what names the server's file, is resumed from its end.
+    CDownloadSource source;
+    ULONGLONG resumeFrom = 0;
+    WIN32_FILE_ATTRIBUTE_DATA partialData = {};
+    if (ReadDownloadSource(sourcePath, source) && source.url == m_strUpdateUrl &&
+        ::GetFileAttributesExA(partial.c_str(), GetFileExInfoStandard, &partialData)) {
+        ULONGLONG size = (static_cast<ULONGLONG>(partialData.nFileSizeHigh) << 32) | partialData.nFileSizeLow;
+        resumeFrom = size < source.length ? size : 0;
+    }
+    // Whatever step fails, no older file is left under the final name: the user asked to
+    // replace it, and a later run would offer it again. The partial file stays only while
+    // it can be resumed.
+    bool bResumable = resumeFrom > 0;
     auto fail = [&](const std::string& message) {
         MessageBox(message, caption, MB_OK);
-        ::DeleteFileA(partial.c_str());
+        if (!bResumable) {
+            ::DeleteFileA(partial.c_str());
+            ::DeleteFileA(sourcePath.c_str());
+        }
         ::DeleteFileA(m_strUpdateFile.c_str());
         return FALSE;
     };
+    // An older file that another program holds open fails here, not after the whole body.
+    if (!::DeleteFileA(m_strUpdateFile.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return fail(kCreateFailed);
 
     CInternetHandle internet(::InternetOpenA(m_strAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet)
@@ -69,9 +99,13 @@ BOOL CZynUpdateDlg::Download() {
     if (::InternetSetStatusCallback(internet.get(), IgnoreInternetStatus) == INTERNET_INVALID_STATUS_CALLBACK)
         return fail("ｺｰﾙﾊﾞｯｸを設定できませんでした");
 
+    // The rest only, and only while the server's file is the one the partial file began.
+    std::string headers;
+    if (resumeFrom > 0)
+        headers = "Range: bytes=" + std::to_string(resumeFrom) + "-\r\nIf-Range: " + source.validator + "\r\n";
     // The update file goes to disk once, here, and not into WinINet's cache as well.
     CHttpGet get;
-    switch (HttpGet(internet.get(), m_strUpdateUrl, INTERNET_FLAG_NO_CACHE_WRITE, m_nTimeout, get)) {
+    switch (HttpGet(internet.get(), m_strUpdateUrl, INTERNET_FLAG_NO_CACHE_WRITE, m_nTimeout, get, headers)) {
     case kHttpGetConnectFailed:
         return fail("サーバへ接続できませんでした");
     case kHttpGetRequestFailed:
@@ -82,34 +116,68 @@ BOOL CZynUpdateDlg::Download() {
         break;
     }
 
-    char status[1024] = "";
-    DWORD statusBytes = sizeof(status);
-    if (!::HttpQueryInfoA(get.request.get(), HTTP_QUERY_STATUS_CODE, status, &statusBytes, nullptr))
+    std::string status = QueryHeader(get.request.get(), HTTP_QUERY_STATUS_CODE);
+    if (status.empty())
         return fail("ｽﾃｰﾀｽを取得できませんでした");
-    if (std::atoi(status) != 200)
-        return fail(StrFormat("更新ﾌｧｲﾙ[%s]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=%s)", UrlObject(m_strUpdateUrl).c_str(), status));
-    char lengthText[1024] = "";
-    DWORD lengthBytes = sizeof(lengthText);
+    const int code = std::atoi(status.c_str());
+    const bool bRest = resumeFrom > 0 && code == 206;
+    if (code != 200 && !bRest) {
+        bResumable = bResumable && code != 416;  // a range the file does not have
+        return fail(StrFormat("更新ﾌｧｲﾙ[%s]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=%s)", UrlObject(m_strUpdateUrl).c_str(),
+                              status.c_str()));
+    }
     ULONGLONG length = 0;
     // A length beyond what the unzip DLL reads could only end in a failed extraction.
-    if (!::HttpQueryInfoA(get.request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthBytes, nullptr) ||
-        !ParseLength(lengthText, length) || length > kMaxUpdateBytes)
+    if (!ParseByteCount(QueryHeader(get.request.get(), HTTP_QUERY_CONTENT_LENGTH), length) || length > kMaxUpdateBytes)
         return fail("更新ﾌｧｲﾙの長さを取得できませんでした");
 
-    CFileHandle file(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
-    if (!file)
-        return fail("更新ﾌｧｲﾙの作成に失敗しました");
+    ULONGLONG done = 0;
+    ULONGLONG total = length;
+    CFileHandle file;
+    if (bRest) {
+        // The part sent must be exactly the rest of the same file; else the next try starts over.
+        ULONGLONG first = 0, last = 0;
+        bResumable = ParseContentRange(QueryHeader(get.request.get(), HTTP_QUERY_CONTENT_RANGE), first, last, total) &&
+                     first == resumeFrom && total == source.length && last + 1 == total && length == total - first;
+        if (!bResumable)
+            return fail(kDownloadFailed);
+        done = first;
+        file.reset(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+        LARGE_INTEGER end = {};
+        end.QuadPart = static_cast<LONGLONG>(done);
+        if (file && !::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN))
+            file.reset();
+    } else {
+        // A whole body starts over; its source is written before any byte, so a partial
+        // file is never paired with another file's source.
+        ::DeleteFileA(sourcePath.c_str());
+        file.reset(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+        CDownloadSource served{m_strUpdateUrl, total, Validator(get.request.get())};
+        bResumable = file && !served.validator.empty() && WriteDownloadSource(sourcePath, served);
+    }
+    if (!file) {
+        bResumable = false;
+        return fail(kCreateFailed);
+    }
 
     CProgressDlg progress;
     progress.Create(this);
     progress.SetRange(0, 100);
     progress.SetWindowText("ﾀﾞｳﾝﾛｰﾄﾞ中");
     CBodyReader reader(internet, get);
-    const char* failure = CopyBody(reader, file.get(), length, progress);
+    bool bUseless = false;
+    const char* failure = CopyBody(reader, file.get(), done, total, progress, bUseless);
+    bResumable = bResumable && !bUseless;
     file.reset();
     if (!failure &&
-        !::MoveFileExA(partial.c_str(), m_strUpdateFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        failure = "更新ﾌｧｲﾙの作成に失敗しました";
-    return failure ? fail(failure) : TRUE;
+        !::MoveFileExA(partial.c_str(), m_strUpdateFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        failure = kCreateFailed;
+        bResumable = false;
+    }
+    if (failure)
+        return fail(failure);
+    ::DeleteFileA(sourcePath.c_str());
+    return TRUE;
 }

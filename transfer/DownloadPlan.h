@@ -1,23 +1,19 @@
 #pragma once
-// How a download of a known length is cut into blocks and shown on the progress bar.
+// How a download hands its bytes from the network to the file and how often it shows them.
 #include <windows.h>
 
-const DWORD kDownloadBlockBytes = 1024;
+// About 30 looks a second at the progress dialog: enough for a smooth bar and a prompt
+// Cancel, few enough that pumping messages costs nothing next to the copy.
+const DWORD kProgressIntervalMs = 33;
+// The reader wakes the copy once this many bytes have gathered, else at each interval.
+const DWORD kDownloadBatchBytes = 1024 * 1024;
+// Reading pauses while this many bytes wait to be written, so a slow disk bounds the memory.
+const DWORD kDownloadQueueBytes = 8 * 1024 * 1024;
 
-// The blocks that cover length bytes; 0 bytes give no block.
-inline ULONGLONG DownloadBlockCount(ULONGLONG length) {
-    return (length + kDownloadBlockBytes - 1) / kDownloadBlockBytes;
+// Bar position (0..100) once done of total bytes are on disk; nothing to fetch is all done.
+inline int DownloadPosition(ULONGLONG done, ULONGLONG total) {
+    return total == 0 ? 100 : static_cast<int>(done * 100 / total);
 }
-
-// Size of block k: a whole block, or what remains of the length for the last one.
-inline DWORD DownloadBlockSize(ULONGLONG length, ULONGLONG block) {
-    ULONGLONG remaining = length - block * kDownloadBlockBytes;
-    return remaining >= kDownloadBlockBytes ? kDownloadBlockBytes : static_cast<DWORD>(remaining);
-}
-
-// Bar position (0..100) after block k: the share of blocks done before it, so the
-// first block shows 0 and the last stays below 100.
-inline int DownloadPosition(ULONGLONG block, ULONGLONG blocks) { return static_cast<int>(block * 100 / blocks); }
 
 // The unzip DLL reads no archive of 4 GB or more; a longer announced length is refused.
 const ULONGLONG kMaxUpdateBytes = 0xFFFFFFFF;

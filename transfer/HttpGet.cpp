@@ -32,7 +32,8 @@ std::string UrlObject(const std::string& url) {
     return object;
 }
 
-HttpGetResult HttpGet(HINTERNET internet, std::string url, DWORD flags, DWORD timeoutSeconds, CHttpGet& get) {
+HttpGetResult HttpGet(HINTERNET internet, std::string url, DWORD flags, DWORD timeoutSeconds, CHttpGet& get,
+                      const std::string& headers) {
     // WinINet's own redirects have no limit under Wine: a loop would never end.
     flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     for (int redirects = 0;; ++redirects) {
@@ -57,7 +58,8 @@ HttpGetResult HttpGet(HINTERNET internet, std::string url, DWORD flags, DWORD ti
                                              nullptr, flags | (bSecure ? INTERNET_FLAG_SECURE : 0), 0));
         if (!get.request)
             return kHttpGetRequestFailed;
-        if (!::HttpSendRequestA(get.request.get(), nullptr, 0, nullptr, 0))
+        if (!::HttpSendRequestA(get.request.get(), headers.empty() ? nullptr : headers.c_str(),
+                                static_cast<DWORD>(headers.size()), nullptr, 0))
             return kHttpGetSendFailed;
         if (redirects == kMaxRedirects || !FollowRedirect(get.request.get(), url))
             return kHttpGetDone;

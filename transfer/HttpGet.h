@@ -19,6 +19,8 @@ struct CHttpGet {
 // The path of url from its first "/", as the request names it.
 std::string UrlObject(const std::string& url);
 
-// Sends GET url on internet with the given request flags. After kMaxRedirects
-// redirects the answer counts whatever its status. A port outside 1..65535 fails to connect.
-HttpGetResult HttpGet(HINTERNET internet, std::string url, DWORD flags, DWORD timeoutSeconds, CHttpGet& get);
+// Sends GET url on internet with the given request flags and extra header lines (each
+// ending in CR LF), sent again after each redirect. After kMaxRedirects redirects the
+// answer counts whatever its status. A port outside 1..65535 fails to connect.
+HttpGetResult HttpGet(HINTERNET internet, std::string url, DWORD flags, DWORD timeoutSeconds, CHttpGet& get,
+                      const std::string& headers = "");

@@ -1,7 +1,10 @@
-"""The tests' update server: HTTP on 127.0.0.1 at an ephemeral port, serving a folder; /-/<how>/<path> misbehaves
-for the file at path: nolength, badlength (no number), hugelength (2**64 - 1), short (half the announced length),
-slow (pauses), trickle (a byte a second), stall (the first 4 KiB, then nothing), redirect (to /path), loop (to itself).
-In-process for the end-to-end tests; ctest starts "--daemon --state FILE" (FILE: "<port> <pid>") and "--stop"."""
+"""The tests' update server: HTTP on 127.0.0.1 at an ephemeral port, serving a folder; /-/<how>,<how>.../<path>
+misbehaves for the file at path: nolength, badlength (no number), hugelength (2**64 - 1), short (half the announced
+length), slow (pauses), trickle (a byte a second), stall (the first 4 KiB, then nothing), redirect (to /path), loop (to
+itself), cut=N (the first answer for this URL stops after N bytes); etag or modified (the file's ETag or date, which a
+new write changes) answers Range "bytes=N-" with 206 while If-Range matches, unless norange, or badrange (a wrong part).
+In-process for the end-to-end tests; ctest starts "--daemon --state FILE" (FILE: "<port> <pid>"; FILE_requests.txt
+beside it logs each answer as "<path> <Range or -> <status>") and "--stop"."""
 import contextlib
 import http.server
 import os
@@ -12,9 +15,11 @@ import time
 
 
 class UpdateServer:
-    def __init__(self, root):
+    def __init__(self, root, log=None):
         self.root = root
+        self.log = log
         self.requests = []  # (path, User-Agent) of every request, in order
+        self.cut = set()  # the URLs whose first answer was cut
 
     def start(self):
         server = self
@@ -41,34 +46,55 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
 
     log_message = lambda self, *args: None  # noqa: E731  quiet
 
+    def send_response(self, code, message=None):
+        if self.owner.log:
+            with open(self.owner.log, "a") as f:
+                f.write("%s %s %d\n" % (self.path, self.headers.get("Range", "-"), code))
+        super().send_response(code, message)
+
     def do_GET(self):
         self.owner.requests.append((self.path, self.headers.get("User-Agent", "")))
         how, _, rest = self.path[3:].partition("/")
         if not self.path.startswith("/-/"):
             return super().do_GET()
-        if how in ("redirect", "loop"):
+        how = dict(word.partition("=")[::2] for word in how.split(","))
+        if "redirect" in how or "loop" in how:
             self.send_response(302)
-            self.send_header("Location", self.path if how == "loop" else "/" + rest)
+            self.send_header("Location", self.path if "loop" in how else "/" + rest)
             self.send_header("Content-Length", "0")
             return self.end_headers()
-        self.send_response(200)
-        with open(self.translate_path("/" + rest), "rb") as f:
+        path = self.translate_path("/" + rest)
+        with open(path, "rb") as f:
             data = f.read()
-        if how != "nolength":
-            self.send_header("Content-Length", {"badlength": "unknown", "hugelength": str(2**64 - 1)}.get(how, str(len(data))))
+        mtime = os.stat(path).st_mtime_ns
+        name = ("ETag", '"%x-%x"' % (mtime, len(data))) if "etag" in how else \
+            ("Last-Modified", self.date_time_string(mtime // 10**9)) if "modified" in how else None
+        wanted = self.headers.get("Range", "")
+        start = 0
+        if name and "norange" not in how and wanted.startswith("bytes=") and self.headers.get("If-Range") in (None, name[1]):
+            start = int(wanted[6:].rstrip("-")) + ("badrange" in how)
+        self.send_response(206 if start else 200)
+        for header in ([name] if name else []) + ([("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))] if start else []):
+            self.send_header(*header)
+        data = data[start:]
+        if "nolength" not in how:
+            self.send_header("Content-Length", "unknown" if "badlength" in how else str(2**64 - 1) if "hugelength" in how else str(len(data)))
         self.end_headers()
         self.close_connection = True
-        size = 1 if how == "trickle" else 1024
-        pieces = [data[: len(data) // 2]] if how == "short" else [data[i:i + size] for i in range(0, len(data), size)]
+        if "cut" in how and self.path not in self.owner.cut:
+            self.owner.cut.add(self.path)
+            data = data[:int(how["cut"])]
+        size = 1 if "trickle" in how else 1024 if how.keys() & {"slow", "stall"} else 65536
+        pieces = [data[: len(data) // 2]] if "short" in how else [data[i:i + size] for i in range(0, len(data), size)]
         try:
             for n, piece in enumerate(pieces):
-                if how == "stall" and n == 4:
+                if "stall" in how and n == 4:
                     self.wfile.flush()
                     time.sleep(600)  # longer than any test waits
                 self.wfile.write(piece)
-                if how in ("slow", "trickle"):
+                if how.keys() & {"slow", "trickle"}:
                     self.wfile.flush()
-                    time.sleep(0.02 if how == "slow" else 1)
+                    time.sleep(0.02 if "slow" in how else 1)
         except (BrokenPipeError, ConnectionResetError):
             pass  # the client went away, as a cancelled download does
 
@@ -90,7 +116,9 @@ if __name__ == "__main__":
             os.dup2(os.open(os.devnull, os.O_RDWR), fd)
         root = os.environ.get("ZYN_DRIVE_D") or os.path.join(os.environ["ZYN_BUILD"], "drive_d")
         os.makedirs(root, exist_ok=True)
-        url = UpdateServer(root).start().url()
+        log = os.path.splitext(state)[0] + "_requests.txt"
+        open(log, "w").close()
+        url = UpdateServer(root, log).start().url()
         with open(state + ".new", "w") as f:
             f.write("%s %d\n" % (url.split(":")[2].strip("/"), os.getpid()))
         os.replace(state + ".new", state)

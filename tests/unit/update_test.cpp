@@ -62,6 +62,15 @@ std::string ServerUrl(const std::string& path, int port = ServerPort()) {
     return StrFormat("http://127.0.0.1:%d/%s", port, path.c_str());
 }
 
+Texts Answers(const std::string& path) {  // what the server answered for path, in order: "<Range or -> <status>"
+    const std::string log = ReadBytes(BuildFolder() + "update_server_requests.txt");
+    Texts answers;
+    for (size_t at = 0, end = 0; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
+        if (log.compare(at, path.size() + 1, path + " ") == 0)
+            answers.push_back(log.substr(at + path.size() + 1, end - at - path.size() - 1));
+    return answers;
+}
+
 std::string Pattern(size_t size) {  // a shifted or cut copy never matches
     std::string bytes;
     for (size_t i = 0; i < size; ++i)
@@ -205,7 +214,7 @@ TEST_F(Update, DownloadReplacesAnOlderFileFailuresSayWhyAndLeaveNoFile) {
     EXPECT_FALSE(::GetUrlCacheEntryInfoA(ServerUrl("unit/srv/UPD350.EXE").c_str(), nullptr, &cacheBytes));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(TreeOf(root, FALSE), (Files{{"UPD350_12.EXE", Pattern(2500)}}));
-    EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 33, 66}));  // the bar's start, then one per block
+    EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 100}));  // the bar's start, where the copy starts, the end
     EXPECT_EQ(progress.captions, (Texts{"処理中", "ﾀﾞｳﾝﾛｰﾄﾞ中"}));
     const std::pair<std::string, std::string> cases[] = {
         {ServerUrl("-/short/unit/srv/UPD350.EXE"), "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました"},  // also drops the file above
@@ -243,6 +252,41 @@ TEST_F(Update, DownloadReplacesAnOlderFileFailuresSayWhyAndLeaveNoFile) {
     dlg.m_strUpdateFile = root + "missing\\UPD350_12.EXE";
     EXPECT_FALSE(dlg.Download());
     EXPECT_EQ(boxes.Texts().back(), "更新ﾌｧｲﾙの作成に失敗しました");
+}
+
+// An interrupted download keeps what arrived and asks only for the rest of the same file; a server that ignores the
+// range, a file changed meanwhile or a part other than the one asked for starts over. A final name held open fails
+// before the server is asked.
+TEST_F(Update, DownloadResumesOnlyTheSameFileAndAHeldFinalNameFailsFirst) {
+    const std::string server = ScratchFolder("res"), partial = dlg.m_strUpdateFile + ".tmp";
+    const struct { std::string how; bool bChanged; Texts answers; } rows[] = {
+        {"etag", false, {"- 200", "bytes=100000- 206"}},
+        {"modified", false, {"- 200", "bytes=100000- 206"}},
+        {"etag,norange", false, {"- 200", "bytes=100000- 200"}},
+        {"etag", true, {"- 200", "bytes=100000- 200"}},
+        {"etag,badrange", false, {"- 200", "bytes=100000- 206", "- 200"}},
+    };
+    for (const auto& row : rows) {
+        const std::string path = "unit/res/" + std::to_string(&row - rows) + ".EXE", url = "/-/cut=100000," + row.how + "/" + path;
+        WriteBytes(server + path.substr(9), Pattern(300000));
+        dlg.m_strUpdateUrl = ServerUrl(url.substr(1));
+        EXPECT_FALSE(dlg.Download());  // cut after 100000 bytes
+        EXPECT_TRUE(ReadBytes(partial) == Pattern(100000)) << url;
+        if (row.bChanged)
+            WriteBytes(server + path.substr(9), Pattern(200000));
+        progress.positions.clear();
+        EXPECT_EQ(dlg.Download(), row.answers.size() == 2) << url;
+        EXPECT_TRUE(row.answers.size() < 3 || (!Exists(partial) && dlg.Download())) << url;  // a third starts over
+        EXPECT_TRUE(TreeOf(root, FALSE) == (Files{{"UPD350_12.EXE", Pattern(row.bChanged ? 200000 : 300000)}})) << url;
+        EXPECT_EQ(Answers(url), row.answers) << url;
+        EXPECT_EQ(progress.positions.at(1), row.answers.back().back() == '6' ? 33 : 0) << url;  // from the partial's end
+    }
+    EXPECT_EQ(boxes.Texts(), Texts(6, "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました"));
+    CFileHandle holder(::CreateFileA(dlg.m_strUpdateFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, 0));
+    dlg.m_strUpdateUrl = ServerUrl("-/etag/unit/res/0.EXE");
+    EXPECT_FALSE(dlg.Download());
+    EXPECT_EQ(boxes.Texts().back(), "更新ﾌｧｲﾙの作成に失敗しました");
+    EXPECT_EQ(Answers("/-/etag/unit/res/0.EXE"), Texts{});
 }
 
 // The information pane names the text it could not read.
