@@ -174,11 +174,8 @@ BOOL ParseUtcTime(const std::string& text, ULONGLONG& fileTime) {
     time.wMinute = number(14, 2);
     time.wSecond = number(17, 2);
     FILETIME converted;
-    SYSTEMTIME back;
-    // The round trip refuses what the conversion would quietly carry over (February 30th).
-    if (!::SystemTimeToFileTime(&time, &converted) || !::FileTimeToSystemTime(&converted, &back) ||
-        back.wYear != time.wYear || back.wMonth != time.wMonth || back.wDay != time.wDay ||
-        back.wHour != time.wHour || back.wMinute != time.wMinute || back.wSecond != time.wSecond)
+    // The conversion refuses a day that does not exist (February 30th).
+    if (!::SystemTimeToFileTime(&time, &converted))
         return FALSE;
     fileTime = static_cast<ULONGLONG>(converted.dwHighDateTime) << 32 | converted.dwLowDateTime;
     return TRUE;

@@ -119,6 +119,7 @@ TEST(Release, TheManifestIsReadStrictly) {
         Replaced(good, "3.5\n", "3.5\r\r\n"),                                    // a lone CR
         Replaced(good, "3.5\n", "3.5\n=1\n"),                                    // no key
         Replaced(good, "3.5\n", "3.5\n\x8e\x77=1\n"),                            // not ASCII
+        "notes=" + std::string(kManifestLimit, 'x') + "\n" + good,               // sound, but too long
         good + std::string(1 << 20, 'j'),                                        // 1 MB of junk
         std::string(1 << 20, 'j'),
     };
