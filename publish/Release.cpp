@@ -183,6 +183,11 @@ bool PublishRelease(const CReleaseOptions& options, std::string& error) {
     std::vector<CTreeFile> files;
     std::string archive, verText;
     std::wstring verPath = options.server + L"\\Ver" + Widened(options.version);
+    // An unsigned release beside an older manifest would only be refused by every client with a key.
+    if (key.empty() && ::GetFileAttributesW((verPath + L".sig").c_str()) != INVALID_FILE_ATTRIBUTES) {
+        error = "this folder publishes signed releases (Ver" + options.version + ".sig): give --key";
+        return false;
+    }
     std::string updateName = StrFormat("%s%d.EXE", options.prefix.c_str(), code);
     if (!ChangedFiles(options, files, error) || !BuildArchive(files, archive, error) ||
         !VerText(options, verPath, verText, error))

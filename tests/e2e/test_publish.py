@@ -163,6 +163,7 @@ class SignedRelease(unittest.TestCase):
             (3, ["--files", "D:\\pub\\emoji"], "cannot be written in code page 932"),
             (3, ["--files", "D:\\pub\\new", "--notes", "D:\\pub\\no.txt"], "must not contain"),
             (3, ["--files", "D:\\pub\\new", "--base", "D:\\pub\\new"], "no file to publish"),
+            (3, ["--files", "D:\\pub\\new", "--key", ""], "give --key"),  # unsigned over signed
         ]
         for revision, args, message in cases:
             self.release(revision, *args, code=1, message=message)
