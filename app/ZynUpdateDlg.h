@@ -35,6 +35,11 @@ public:
     int GetZynInfo(BOOL bQuiet);
     int CheckUpdate(BOOL bQuiet);
     int FindNewerVersion();
+    // With public keys configured: TRUE only when the server's signed manifest vouches for
+    // this Ver text and revision (after a message naming why not, unless bQuiet).
+    BOOL CheckSignedRelease(const char* verText, int revision, BOOL bQuiet);
+    // TRUE when no signed release is expected, or the file has its signed length and SHA-256.
+    BOOL UpdateFileVerified(const std::string& path) const;
 
     // --- transfer: server files, download, information pane
     BOOL ReadUrlFile(const std::string& url, char* buffer, DWORD size, BOOL bQuiet);
@@ -96,6 +101,11 @@ public:
     std::string m_strCadDir;
     std::string m_strAppName;
     std::string m_strAgent;
+    // Base64 public keys, comma-separated; empty: releases are taken unsigned.
+    std::string m_strPublicKeys;
+    // What the signed manifest promised of the update file; m_strUpdateSha256 empty: nothing.
+    ULONGLONG m_nUpdateLength = 0;
+    std::string m_strUpdateSha256;
     std::vector<std::string> m_files;
     CButton m_btnDelBak;
     CStatic m_stcStatus;

@@ -30,10 +30,11 @@ const char* DefaultAppName(int mode) {
     }
 }
 
-std::string ReadProfileText(const std::string& iniPath, const std::string& key) {
-    char value[MAX_PATH] = "";
-    DWORD length = ::GetPrivateProfileStringA(kSection, key.c_str(), "", value, sizeof(value), iniPath.c_str());
-    return std::string(value, length);
+std::string ReadProfileText(const std::string& iniPath, const std::string& key, DWORD size = MAX_PATH) {
+    std::string value(size, '\0');
+    DWORD length = ::GetPrivateProfileStringA(kSection, key.c_str(), "", &value[0], size, iniPath.c_str());
+    value.resize(length);
+    return value;
 }
 }  // namespace
 
@@ -63,6 +64,8 @@ BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet) {
     std::string appName = ReadProfileText(m_strIniPath, "AppName");
     if (!appName.empty())
         m_strAppName = appName;
+    // Room for several keys: a publisher lists the old and the new one while rotating.
+    m_strPublicKeys = ReadProfileText(m_strIniPath, prefix + "PublicKey", 4096);
     UINT timeout = ::GetPrivateProfileIntA(kSection, "Timeout", kDefaultTimeout, m_strIniPath.c_str());
     m_nTimeout = timeout > 0 && timeout <= 3600 ? timeout : kDefaultTimeout;
 

@@ -23,6 +23,8 @@ int CZynUpdateDlg::CheckUpdate(BOOL bQuiet) {
             AfxMessageBox("現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません", MB_OK | MB_ICONINFORMATION);
         return 0;
     }
+    if (!CheckSignedRelease(text, revision, bQuiet))
+        return 0;
     m_strUpdateUrl = StrFormat("%s%s%d.EXE", m_strFixDirUrl.c_str(), m_strFixFileName.c_str(), m_nVersion);
     m_strUpdateFile = StrFormat("%s%s%d_%d.EXE", m_strTempPath.c_str(), m_strFixFileName.c_str(), m_nVersion, revision);
     if (!bQuiet && Mode() != 1)

@@ -1,9 +1,12 @@
 """Shows the main job on a sample installation: lays out D:\\CAD with an installed
-ravaZAZ 3.5 revision 1, publishes revision 2 on an update server on 127.0.0.1, and
-runs ZynUpdate.exe on it. With --interactive the user drives the dialog; otherwise
+ravaZAZ 3.5 revision 1, publishes revision 2 signed with ZynPublish.exe (a new key,
+only the changed files) on an update server on 127.0.0.1, and runs ZynUpdate.exe
+on it with that public key configured. With --interactive the user drives the dialog; otherwise
 the update is driven through the window helper and the result is printed."""
 import argparse
 import os
+import shutil
+import subprocess
 import sys
 
 tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests")
@@ -61,6 +64,30 @@ def drive(exe):
     return shot
 
 
+def publish_signed(folder):
+    """What a publisher does: a key pair once, then a signed release of the files that differ from the
+    installed tree. Returns the public key for the settings file."""
+    shutil.rmtree(folder, ignore_errors=True)
+    for tree, files in (("base", INSTALLED), ("new", UPDATE)):
+        for name, content in files.items():
+            os.makedirs(os.path.dirname(os.path.join(folder, tree, name)), exist_ok=True)
+            with open(os.path.join(folder, tree, name), "wb") as f:
+                f.write(content)
+    os.makedirs(os.path.join(folder, "server"))
+    with open(os.path.join(folder, "notes.txt"), "w", encoding="utf-8") as f:
+        f.write("・鋼材データ追加\n・図面出力の不具合修正\n")
+    windows = lambda name: "Z:" + os.path.join(folder, name).replace("/", "\\")  # noqa: E731
+    publisher = ["wine", os.path.join(zyn.BUILD, "ZynPublish.exe")]
+    key = subprocess.run(publisher + ["keygen", windows("demo.key")], capture_output=True, check=True).stdout.decode()
+    print("ZynPublish keygen:  ", key.strip())
+    release = subprocess.run(publisher + ["release", "--server", windows("server"), "--version", "3.5", "--revision", "2",
+                                          "--files", windows("new"), "--base", windows("base"),
+                                          "--notes", windows("notes.txt"), "--key", windows("demo.key")],
+                             capture_output=True, check=True)
+    print("ZynPublish release: ", release.stdout.decode().strip())
+    return key.strip().partition("=")[2]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--interactive", action="store_true")
@@ -69,11 +96,12 @@ def main():
     zyn.clear_drive()
     for name, content in INSTALLED.items():
         zyn.write_file("D:\\" + name.replace("/", "\\"), content)
-    server_folder = os.path.join(zyn.BUILD, "demo-server")
-    updates.publish(server_folder, "3.5", 2, UPDATE, notes=["・鋼材データ追加", "・図面出力の不具合修正"])
+    release_folder = os.path.join(zyn.BUILD, "demo-release")
+    public_key = publish_signed(release_folder)
+    server_folder = os.path.join(release_folder, "server")
     server = UpdateServer(server_folder).start()
     url = server.url()
-    exe = zyn.install_program(settings={"FixDirUrl": url, "FixFileName": "UPD"})
+    exe = zyn.install_program(settings={"FixDirUrl": url, "FixFileName": "UPD", "PublicKey": public_key})
     print("update server: %s (serving %s)" % (url, server_folder))
     print("installation:  D:\\CAD = %s" % zyn.linux_path("D:\\CAD"))
     show_tree("before the update:")

@@ -1,0 +1,196 @@
+#include "Manifest.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "Base64.h"
+#include "Format.h"
+#include "Sha256.h"
+
+namespace {
+const char* const kRequiredKeys[] = {"version", "revision", "ver-sha256", "file", "length", "sha256", "expires"};
+const size_t kRequiredCount = sizeof(kRequiredKeys) / sizeof(kRequiredKeys[0]);
+const char kSignatureKey[] = "signature";
+
+bool IsDigits(const std::string& text, size_t most) {
+    return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string::npos &&
+           (text[0] != '0' || text.size() == 1);
+}
+
+bool IsLowerHex64(const std::string& text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool IsKey(const std::string& key) {
+    return !key.empty() && key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") == std::string::npos;
+}
+
+// Stores a required key's value; FALSE for a value out of its form.
+bool TakeValue(size_t index, const std::string& value, CReleaseManifest& manifest) {
+    switch (index) {
+    case 0:
+        manifest.version = value;
+        return !value.empty() && value.find_first_of("/\\ ") == std::string::npos;
+    case 1:
+        manifest.revision = IsDigits(value, 9) ? std::atoi(value.c_str()) : 0;
+        return manifest.revision > 0;
+    case 2:
+        manifest.verSha256 = value;
+        return IsLowerHex64(value);
+    case 3:
+        manifest.file = value;
+        return !value.empty() && value.find_first_of("/\\: ") == std::string::npos;
+    case 4:
+        manifest.length = IsDigits(value, 10) ? std::strtoull(value.c_str(), nullptr, 10) : ~0ULL;
+        return manifest.length <= 0xFFFFFFFFULL;
+    case 5:
+        manifest.sha256 = value;
+        return IsLowerHex64(value);
+    default:
+        manifest.expires = value;
+        return ParseUtcTime(value, manifest.expiresAt);
+    }
+}
+
+bool Signed(const CReleaseManifest& manifest, const std::string& text, const std::vector<CPublicKey>& keys) {
+    BYTE digest[kSha256Bytes];
+    CSha256 hash;
+    hash.Add(text.data(), manifest.signedBytes);
+    if (!hash.Digest(digest))
+        return false;
+    for (const CPublicKey& key : keys) {
+        if (VerifyP256(key, digest, sizeof(digest), manifest.signature))
+            return true;
+    }
+    return false;
+}
+}  // namespace
+
+BOOL ParseManifest(const std::string& text, CReleaseManifest& manifest) {
+    manifest = CReleaseManifest();
+    if (text.size() > kManifestLimit)
+        return FALSE;
+    for (unsigned char c : text) {
+        if ((c < 0x20 || c > 0x7E) && c != '\r' && c != '\n')
+            return FALSE;
+    }
+    std::vector<std::string> seen;
+    size_t required = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        size_t next = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(start, (end == std::string::npos ? text.size() : end) - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t equals = line.find('=');
+        std::string key = line.substr(0, equals);
+        if (equals == std::string::npos || !IsKey(key) || line.find('\r') != std::string::npos)
+            return FALSE;
+        for (const std::string& earlier : seen) {
+            if (earlier == key)
+                return FALSE;
+        }
+        seen.push_back(key);
+        std::string value = line.substr(equals + 1);
+        if (key == kSignatureKey) {
+            std::vector<BYTE> signature;
+            // The signature comes last, after every required key; only its line end may follow.
+            if (required != kRequiredCount || next != text.size() || !Base64Decode(value, signature) ||
+                signature.size() != kSignatureBytes)
+                return FALSE;
+            std::memcpy(manifest.signature, signature.data(), kSignatureBytes);
+            manifest.signedBytes = start;
+            return TRUE;
+        }
+        bool isRequired = false;
+        for (size_t i = 0; i < kRequiredCount; ++i)
+            isRequired = isRequired || key == kRequiredKeys[i];
+        if (isRequired) {
+            if (required == kRequiredCount || key != kRequiredKeys[required] || !TakeValue(required, value, manifest))
+                return FALSE;
+            ++required;
+        }
+        start = next;
+    }
+    return FALSE;  // no signature line
+}
+
+ManifestVerdict CheckManifest(const std::string& text, const std::vector<CPublicKey>& keys,
+                              const CReleaseExpectation& expected, CReleaseManifest& manifest) {
+    if (!ParseManifest(text, manifest))
+        return kManifestMalformed;
+    if (!Signed(manifest, text, keys))
+        return kManifestBadSignature;
+    if (_stricmp(manifest.version.c_str(), expected.version.c_str()) != 0)
+        return kManifestOtherVersion;
+    if (manifest.revision != expected.revision)
+        return kManifestOtherRevision;
+    if (manifest.verSha256 != Sha256Hex(expected.verText))
+        return kManifestOtherVerText;
+    if (manifest.expiresAt <= expected.now)
+        return kManifestExpired;
+    if (_stricmp(manifest.file.c_str(), expected.file.c_str()) != 0)
+        return kManifestOtherFile;
+    return kManifestTrusted;
+}
+
+std::string ManifestBody(const std::string& version, int revision, const std::string& verText, const std::string& file,
+                         const std::string& update, ULONGLONG expiresAt) {
+    std::string verSha256 = Sha256Hex(verText);
+    std::string sha256 = Sha256Hex(update);
+    if (verSha256.empty() || sha256.empty())
+        return std::string();
+    return StrFormat("version=%s\nrevision=%d\nver-sha256=%s\nfile=%s\nlength=%llu\nsha256=%s\nexpires=%s\n",
+                     version.c_str(), revision, verSha256.c_str(), file.c_str(),
+                     static_cast<unsigned long long>(update.size()), sha256.c_str(), UtcTimeText(expiresAt).c_str());
+}
+
+std::string SignManifest(const std::string& body, const std::vector<BYTE>& privateBlob) {
+    BYTE digest[kSha256Bytes];
+    BYTE signature[kSignatureBytes];
+    CSha256 hash;
+    hash.Add(body.data(), body.size());
+    if (body.empty() || !hash.Digest(digest) || !SignP256(privateBlob, digest, sizeof(digest), signature))
+        return std::string();
+    return body + "signature=" + Base64Encode(signature, sizeof(signature)) + "\n";
+}
+
+BOOL ParseUtcTime(const std::string& text, ULONGLONG& fileTime) {
+    const char pattern[] = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != sizeof(pattern) - 1)
+        return FALSE;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        if (pattern[i] == 'd' ? !digit : text[i] != pattern[i])
+            return FALSE;
+    }
+    auto number = [&text](size_t at, size_t count) { return static_cast<WORD>(std::atoi(text.substr(at, count).c_str())); };
+    SYSTEMTIME time = {};
+    time.wYear = number(0, 4);
+    time.wMonth = number(5, 2);
+    time.wDay = number(8, 2);
+    time.wHour = number(11, 2);
+    time.wMinute = number(14, 2);
+    time.wSecond = number(17, 2);
+    FILETIME converted;
+    // The conversion refuses a day that does not exist (February 30th).
+    if (!::SystemTimeToFileTime(&time, &converted))
+        return FALSE;
+    fileTime = static_cast<ULONGLONG>(converted.dwHighDateTime) << 32 | converted.dwLowDateTime;
+    return TRUE;
+}
+
+std::string UtcTimeText(ULONGLONG fileTime) {
+    FILETIME converted = {static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+    SYSTEMTIME time = {};
+    ::FileTimeToSystemTime(&converted, &time);
+    return StrFormat("%04u-%02u-%02uT%02u:%02u:%02uZ", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+                     time.wSecond);
+}
+
+ULONGLONG UtcNow() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return static_cast<ULONGLONG>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+}
