@@ -16,6 +16,9 @@ BOOL CZynUpdateDlg::ExecUpdate() {
     if (_access(m_strUpdateFile.c_str(), 0) == 0)
         download = AfxMessageBox(StrFormat("既に更新ﾌｧｲﾙ[%s]が存在しています\n再度ﾀﾞｳﾝﾛｰﾄﾞしますか？", m_strUpdateFile.c_str()),
                                  MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) == IDYES;
+    // A kept file that is not the signed release is fetched again.
+    if (!download && !UpdateFileVerified(m_strUpdateFile))
+        download = TRUE;
     if (download && !Download())
         return FALSE;
     if (Extract() == 0) {

@@ -13,6 +13,7 @@ namespace {
 const char kDownloadFailed[] = "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました";
 const char kWriteFailed[] = "更新ﾌｧｲﾙの書込みに失敗しました";
 const char kCreateFailed[] = "更新ﾌｧｲﾙの作成に失敗しました";
+const char kNotAsSigned[] = "更新ﾌｧｲﾙが署名された内容と一致しません";
 
 void CALLBACK IgnoreInternetStatus(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD) {}
 
@@ -161,6 +162,12 @@ BOOL CZynUpdateDlg::Download() {
         bResumable = false;
         return fail(kCreateFailed);
     }
+    // A signed release names its length: no byte beyond it is ever read.
+    if (!m_strUpdateSha256.empty() && total != m_nUpdateLength) {
+        file.reset();
+        bResumable = false;
+        return fail(kNotAsSigned);
+    }
 
     CProgressDlg progress;
     progress.Create(this);
@@ -171,6 +178,10 @@ BOOL CZynUpdateDlg::Download() {
     const char* failure = CopyBody(reader, file.get(), done, total, progress, bUseless);
     bResumable = bResumable && !bUseless;
     file.reset();
+    if (!failure && !UpdateFileVerified(partial)) {
+        failure = kNotAsSigned;
+        bResumable = false;
+    }
     if (!failure &&
         !::MoveFileExA(partial.c_str(), m_strUpdateFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         failure = kCreateFailed;

@@ -143,6 +143,11 @@ class SignedRelease(unittest.TestCase):
                 self.assertEqual(program.expect_box("(%s)" % reason).text, REFUSED % reason)
                 program.call("command", program.wait_dialog().hwnd, zyn.IDCANCEL)
                 self.assertEqual(program.wait_exit(), 0)
+        update = self.genuine["UPD350.EXE"]
+        for forged in (update[:-1] + bytes([update[-1] ^ 1]), update + b"x" * 1000):  # one byte altered, too long
+            self.serve(dict(self.genuine, **{"UPD350.EXE": forged}))
+            with zyn.Program(self.exe, ["-DOVI", "-AUTO", "-HOME", "D:\\CAD"]) as program:
+                program.run_to_end([("更新ﾌｧｲﾙが署名された内容と一致しません", "OK"), ("更新を中断しました", "OK")])
         with zyn.Program(self.exe, ["-DOVI", "-AUTO", "-HOME", "D:\\CAD"]) as program:  # unattended: nothing either
             program.run_to_end(others="first")
         self.assertEqual(program.boxes[-1].text, "更新を中断しました")
@@ -150,6 +155,12 @@ class SignedRelease(unittest.TestCase):
         self.assertEqual(os.listdir(zyn.linux_path("D:\\tmp")), [])
         self.exe = zyn.install_program(settings={"FixDirUrl": self.server.url("srv/"), "FixFileName": "UPD"})
         self.check(2)  # without a key, releases are taken unsigned as ever
+        self.exe = self.install(public_key(other) + "," + public_key(self.key), mode_0_keys=public_key(other))
+        zyn.write_file("D:\\tmp\\UPD350_2.EXE", b"forged")  # a kept file that is not the release is fetched again
+        self.serve(self.genuine)
+        with zyn.Program(self.exe, ["-DOVI", "-AUTO", "-HOME", "D:\\CAD"]) as program:
+            program.run_to_end([("既に更新ﾌｧｲﾙ", "No"), ("更新に成功しました", "OK")], others="first")
+        self.assertEqual(zyn.read_file("D:\\tmp\\UPD350_2.EXE"), update)
 
     def test_the_publisher_refuses_bad_input_and_leaves_the_folder_as_it_was(self):
         lay_out("D:\\pub\\long", {"CAD/" + "d" * 200 + "/" + "f" * 60: b"x"})
