@@ -19,6 +19,9 @@ public:
     BOOL CheckCancel();
     void EnableCancel(BOOL bEnable);
     void SetMessage(const std::string& text);
+    // TRUE at most about 30 times a second: a loop of many quick steps shows them, and
+    // pumps messages, only then, as each visit to the window system costs more than a step.
+    BOOL IsDue();
 
 protected:
     BOOL OnInitDialog() override;
@@ -37,6 +40,7 @@ private:
     BOOL m_bCancel = FALSE;
     BOOL m_bParentDisabled = FALSE;
     HWND m_hOwner = nullptr;
+    ULONGLONG m_nDueAt = 0;
 };
 
 // The progress dialog of the running extraction, for the unzip print callback.

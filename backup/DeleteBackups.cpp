@@ -17,9 +17,12 @@ BOOL CZynUpdateDlg::DeleteBackups(int g) {
     std::string src, dst, bak;
     for (int i = 0; i < count; ++i) {
         GetBackupNames(TRUE, i, src, dst, bak, g);
-        progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]を削除中", src.c_str()));
+        const bool shown = progress.IsDue() || i + 1 == count;
+        if (shown)
+            progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]を削除中", src.c_str()));
         ::DeleteFileA(src.c_str());  // a file that cannot be deleted simply stays
-        progress.SetPos(i + 1);
+        if (shown)
+            progress.SetPos(i + 1);
     }
     std::string logName;
     GetRollbackLogName(g, logName);

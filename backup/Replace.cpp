@@ -37,8 +37,9 @@ public:
         : m_dlg(dlg), m_progress(progress), m_bRestore(bRestore), m_verb(bRestore ? "復元" : "更新"),
           m_record(record), m_log(log) {}
 
-    // FALSE when the entry failed or the user cancelled; its message has been shown.
-    BOOL Entry(int index);
+    // FALSE when the entry failed or the user cancelled; its message has been shown. The
+    // progress shows the entry, and Cancel is read, when due and at the last entry.
+    BOOL Entry(int index, bool last);
     // Puts back every safety copy of a restore, newest first; FALSE (after its message)
     // when one could not be. An update is undone from its record instead.
     BOOL UndoRestore();
@@ -62,8 +63,9 @@ private:
     std::vector<CSavedEntry> m_saved;
 };
 
-BOOL CReplaceRun::Entry(int index) {
-    if (m_progress.CheckCancel()) {
+BOOL CReplaceRun::Entry(int index, bool last) {
+    const bool shown = m_progress.IsDue() || last;
+    if (shown && m_progress.CheckCancel()) {
         AfxMessageBox(StrFormat("ﾌｧｲﾙの%sを中断しました", m_verb), MB_OK | MB_ICONINFORMATION);
         return FALSE;
     }
@@ -73,7 +75,8 @@ BOOL CReplaceRun::Entry(int index) {
     // Simple modes keep no backups; a file new to the installation needs none.
     const bool created = !FileExists(dst);
     if (m_dlg.Mode() == 0 && !created && Compare(src, dst) == kSame) {
-        m_progress.SetPos(index + 1);
+        if (shown)
+            m_progress.SetPos(index + 1);
         return TRUE;
     }
     // The record names the file before anything of it changes, so that the next start can
@@ -84,10 +87,12 @@ BOOL CReplaceRun::Entry(int index) {
     }
     if (m_dlg.Mode() == 0 && !created && !Save(index, dst, bak))
         return FALSE;
-    m_progress.SetMessage(StrFormat("%sを%s中", dst.c_str(), m_verb));
+    if (shown)
+        m_progress.SetMessage(StrFormat("%sを%s中", dst.c_str(), m_verb));
     if (!Install(src, dst, created))
         return FALSE;
-    m_progress.SetPos(index + 1);
+    if (shown)
+        m_progress.SetPos(index + 1);
     return TRUE;
 }
 
@@ -138,13 +143,16 @@ BOOL CReplaceRun::UndoRestore() {
     for (auto saved = m_saved.rbegin(); saved != m_saved.rend(); ++saved) {
         const char* bak = saved->bak.c_str();
         const char* dst = saved->dst.c_str();
-        m_progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak, dst));
+        const bool shown = m_progress.IsDue() || saved == m_saved.rbegin() || saved + 1 == m_saved.rend();
+        if (shown)
+            m_progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak, dst));
         // A file that the failed copy left untouched (read-only, locked) is not written again.
         if (RixCompareFiles(saved->bak, saved->dst) != 0 && !InstallFile(saved->bak, saved->dst)) {
             Fail(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした", bak, dst));
             return FALSE;
         }
-        m_progress.SetPos(saved->index);
+        if (shown)
+            m_progress.SetPos(saved->index);
     }
     return TRUE;
 }
@@ -174,7 +182,7 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
     CReplaceRun run(*this, progress, bRestore, record.get(), log.get());
     bool failed = false;
     for (int i = 0; i < count && !failed; ++i)
-        failed = !run.Entry(i);
+        failed = !run.Entry(i, i + 1 == count);
     record.reset();
     log.reset();
 

@@ -111,14 +111,17 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
     for (size_t i = touched.size(); i-- > 0;) {
         const bool created = touched[i].compare(0, 1, "*") == 0;
         const std::string dst = touched[i].substr(created ? 1 : 0), bak = dst + StrFormat(".BAK%d", g);
+        const bool shown = progress.IsDue() || i == 0 || i + 1 == touched.size();  // as it starts and ends too
         ::DeleteFileA((dst + kInstallTempSuffix).c_str());
         if (created) {
             ::DeleteFileA(dst.c_str());
-            progress.SetPos(static_cast<int>(i));
+            if (shown)
+                progress.SetPos(static_cast<int>(i));
             continue;
         }
         if (std::find(backedUp.begin(), backedUp.end(), dst) != backedUp.end()) {
-            progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak.c_str(), dst.c_str()));
+            if (shown)
+                progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak.c_str(), dst.c_str()));
             // A file that the failed copy left untouched (read-only, locked) is not written again.
             if (RixCompareFiles(bak, dst) != 0 && !InstallFile(bak, dst)) {
                 std::string cause = FailureCause(::GetLastError());
@@ -130,7 +133,8 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
         }
         // Put back, or never whole: either way no log will list it.
         ::DeleteFileA(bak.c_str());
-        progress.SetPos(static_cast<int>(i));
+        if (shown)
+            progress.SetPos(static_cast<int>(i));
     }
     ::DeleteFileA(log.c_str());
     EndWork(g);

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cstring>
-#include <new>
 
 #include "Handle.h"
 
@@ -200,19 +199,19 @@ int RixCompareFiles(const std::string& path1, const std::string& path2) {
         return 2;
     if (stat1.st_size != stat2.st_size)
         return 1;
-    size_t size = static_cast<size_t>(stat1.st_size);
-    if (size == 0)
-        return 0;
-    try {
-        std::vector<char> contents1(size), contents2(size);
-        CStdioFile file1(std::fopen(path1.c_str(), "rb"));
-        if (!file1 || std::fread(contents1.data(), 1, size, file1.get()) != size)
-            return 2;
-        CStdioFile file2(std::fopen(path2.c_str(), "rb"));
-        if (!file2 || std::fread(contents2.data(), 1, size, file2.get()) != size)
-            return 2;
-        return contents1 == contents2 ? 0 : 1;
-    } catch (const std::bad_alloc&) {
+    CStdioFile file1(std::fopen(path1.c_str(), "rb")), file2(std::fopen(path2.c_str(), "rb"));
+    if (!file1 || !file2)
         return 2;
+    // Block by block, in constant memory, up to the first difference.
+    static const size_t kBlock = 64 * 1024;
+    std::vector<char> block1(kBlock), block2(kBlock);
+    for (__int64 left = stat1.st_size; left > 0;) {
+        size_t size = left < static_cast<__int64>(kBlock) ? static_cast<size_t>(left) : kBlock;
+        if (std::fread(block1.data(), 1, size, file1.get()) != size || std::fread(block2.data(), 1, size, file2.get()) != size)
+            return 2;
+        if (std::memcmp(block1.data(), block2.data(), size) != 0)
+            return 1;
+        left -= static_cast<__int64>(size);
     }
+    return 0;
 }

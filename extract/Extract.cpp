@@ -39,6 +39,8 @@ int CZynUpdateDlg::Extract() {
 
 int WINAPI CZynUpdateDlg::OnUnzipPrint(LPSTR text, unsigned long length) {
     // A callback of the DLL: nothing may be thrown back into it.
+    if (!g_pProgressDlg || !g_pProgressDlg->IsDue())
+        return static_cast<int>(length);
     try {
         std::string line(text ? text : "");
         const std::string inflating = "inflating: ";
@@ -49,8 +51,7 @@ int WINAPI CZynUpdateDlg::OnUnzipPrint(LPSTR text, unsigned long length) {
         if (line.empty())
             return static_cast<int>(length);
         RixSetPathParts(line, "", "", nullptr, nullptr);
-        if (g_pProgressDlg)
-            g_pProgressDlg->SetMessage(line);
+        g_pProgressDlg->SetMessage(line);
     } catch (...) {
     }
     return static_cast<int>(length);

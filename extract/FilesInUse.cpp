@@ -37,7 +37,8 @@ int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
     for (;;) {
         std::vector<std::string> blocked;
         for (size_t i = 0; i < files.size(); ++i) {
-            progress.SetPos(static_cast<int>(i + 1));
+            if (progress.IsDue() || i + 1 == files.size())
+                progress.SetPos(static_cast<int>(i + 1));
             std::string installed = InstalledPath(files[i]);
             if (_access(installed.c_str(), 0) != 0)
                 continue;  // a new file cannot be in use

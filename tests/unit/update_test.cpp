@@ -21,6 +21,7 @@ using Texts = std::vector<std::string>;
 
 // Records what this thread's progress dialogs show, in order, calling back while the operation waits, and clicks
 // Cancel for real once the bar reaches cancelAt: the click is posted, so the operation sees it at its next check.
+// With pause set, each step shown takes longer than the progress waits between two steps, so every step shows.
 struct CProgressWatch {
     CProgressWatch() { s_watch = this; }
     ~CProgressWatch() { ::UnhookWindowsHookEx(m_hook); }
@@ -32,6 +33,8 @@ struct CProgressWatch {
         return ::CallNextHookEx(nullptr, code, wParam, lParam);
     }
     void Seen(HWND dialog, const CWPRETSTRUCT& call) {
+        if (pause && (call.message == WM_SETTEXT || call.message == PBM_SETPOS))
+            ::Sleep(40);
         if (call.message == WM_SETTEXT && call.hwnd == dialog) {
             captions.push_back(reinterpret_cast<const char*>(call.lParam));
         } else if (call.message == WM_SETTEXT && ::GetDlgCtrlID(call.hwnd) == IDC_PROGRESS_MESSAGE) {
@@ -49,6 +52,7 @@ struct CProgressWatch {
     Texts captions, messages;
     std::vector<int> positions;
     int cancelAt = INT_MAX;
+    bool pause = false;
     std::function<void()> onMessage = [] {}, onPosition = [] {};
     static inline CProgressWatch* s_watch = nullptr;
     HHOOK m_hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, Hook, nullptr, ::GetCurrentThreadId());
@@ -139,6 +143,7 @@ TEST_F(Update, ReplaceCancelPutsBackNewestFirstAndLeavesNoGeneration) {
     Texts logWhileCopying;
     progress.onMessage = [&] { logWhileCopying.push_back(progress.messages.back() + ReadBytes(Log(1))); };
     progress.cancelAt = 2;  // the click lands while the second entry is being copied
+    progress.pause = true;
     EXPECT_FALSE(dlg.Replace(FALSE));
     const std::string listed1 = cad + "1.BAK1\r\n", listed2 = listed1 + cad + "2.BAK1\r\n";
     EXPECT_EQ(logWhileCopying, (Texts{cad + "1を更新中" + listed1, cad + "2を更新中" + listed2,
@@ -155,6 +160,7 @@ TEST_F(Update, ACopyOntoALockedFileFailsAndOnlyTheFilesSavedArePutBack) {
     Lay({{"a", "old"}, {"eq", "eq"}, {"eq.BAK1", "stale"}, {"added.BAK1", "stale"}, {"locked", "old"}, {"c", "old"}},
         {{"a", "new"}, {"eq", "eq"}, {"added", "new"}, {"locked", "new"}, {"c", "new"}});
     CFileHandle holder = Lock("locked");
+    progress.pause = true;
     EXPECT_FALSE(dlg.Replace(FALSE));
     const std::string a = cad + "a", locked = cad + "locked";
     EXPECT_EQ(progress.messages,
@@ -306,6 +312,7 @@ TEST_F(Update, UnzipLinesShowOnlyTheFileNames) {
     };
     g_pProgressDlg = dialog.Create(nullptr) ? &dialog : nullptr;
     // Info-ZIP's own lines: either slash, padding, a line end on its own; all bytes are taken.
+    progress.pause = true;
     EXPECT_EQ(print("  inflating: D:\\work\\CAD\\sub\\a.dll"), 34);
     EXPECT_EQ(print("  inflating: C:/Temp/CAD/表示/表.txt   "), 39);
     EXPECT_EQ(print("\n"), 1);
