@@ -4,7 +4,7 @@
 
 bool CArchiveWindow::Open(const char* path) {
     m_file.reset(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
     if (!m_file || !::GetFileSizeEx(m_file.get(), &size))
         return false;
