@@ -9,7 +9,7 @@
 
 class CArchiveWindow {
 public:
-    static const size_t kSize = 256 * 1024;
+    static constexpr size_t kSize = 256 * 1024;
 
     // False when the file cannot be opened or its size read.
     bool Open(const char* path);
