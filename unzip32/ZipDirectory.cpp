@@ -55,38 +55,33 @@ void DecideNameEncoding(CZipMember& member, const BYTE* extra, size_t extraLengt
 }  // namespace
 
 int CZipDirectory::Open(const char* path, std::string& reason) {
-    m_file.reset(
-        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!m_file || !::GetFileSizeEx(m_file.get(), &size)) {
+    if (!m_archive.Open(path)) {
         reason = "cannot find or open the archive";
         return PK_NOZIP;
     }
-    if (size.QuadPart < static_cast<LONGLONG>(kEndRecordSize)) {
+    if (m_archive.FileSize() < kEndRecordSize) {
         reason = "End-of-central-directory signature not found (not a zip archive, or a truncated one)";
         return PK_NOZIP;
     }
-    if (size.QuadPart > 0xFFFFFFFFLL) {
+    if (m_archive.FileSize() > 0xFFFFFFFFULL) {
         reason = "archives of 4 GB or more are not supported";
         return PK_BADERR;
     }
-    m_size = static_cast<size_t>(size.QuadPart);
-    m_mapping.reset(::CreateFileMappingA(m_file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (m_mapping)
-        m_view.reset(static_cast<const BYTE*>(::MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0)));
-    if (!m_view) {
-        reason = "cannot read the archive";
-        return PK_MEM;
-    }
-    const BYTE* data = m_view.get();
+    m_size = static_cast<size_t>(m_archive.FileSize());
 
     // The end record is the last thing in the file, followed only by the archive comment;
     // zip signatures inside an executable stub do not end where the file ends.
     size_t lowest = m_size - kEndRecordSize > kMaxCommentSize ? m_size - kEndRecordSize - kMaxCommentSize : 0;
+    const BYTE* tail = m_archive.Read(lowest, m_size - lowest);
+    if (!tail) {
+        reason = "cannot read the archive";
+        return PK_BADERR;
+    }
     size_t end = m_size - kEndRecordSize;
     bool found = false;
     for (;; --end) {
-        found = Read32(data + end) == kEndRecordSignature && end + kEndRecordSize + Read16(data + end + 20) == m_size;
+        const BYTE* record = tail + (end - lowest);
+        found = Read32(record) == kEndRecordSignature && end + kEndRecordSize + Read16(record + 20) == m_size;
         if (found || end == lowest)
             break;
     }
@@ -94,7 +89,7 @@ int CZipDirectory::Open(const char* path, std::string& reason) {
         reason = "End-of-central-directory signature not found (not a zip archive, or a truncated one)";
         return PK_NOZIP;
     }
-    const BYTE* record = data + end;
+    const BYTE* record = tail + (end - lowest);
     WORD entries = Read16(record + 10);
     DWORD directorySize = Read32(record + 12);
     DWORD directoryOffset = Read32(record + 16);
@@ -115,15 +110,13 @@ int CZipDirectory::Open(const char* path, std::string& reason) {
     m_bias = directoryStart - directoryOffset;
 
     size_t at = directoryStart;
+    m_members.reserve(entries);
     for (WORD i = 0; i < entries; ++i) {
-        if (end - at < kCentralHeaderSize || Read32(data + at) != kCentralHeaderSignature) {
-            reason = "the central directory is damaged";
-            return PK_BADERR;
-        }
-        const BYTE* header = data + at;
-        size_t nameLength = Read16(header + 28);
-        size_t recordLength = kCentralHeaderSize + nameLength + Read16(header + 30) + Read16(header + 32);
-        if (end - at < recordLength) {
+        const BYTE* header = end - at >= kCentralHeaderSize ? m_archive.Read(at, kCentralHeaderSize) : nullptr;
+        size_t nameLength = header ? Read16(header + 28) : 0;
+        size_t recordLength = header ? kCentralHeaderSize + nameLength + Read16(header + 30) + Read16(header + 32) : 0;
+        if (!header || Read32(header) != kCentralHeaderSignature || end - at < recordLength ||
+            !(header = m_archive.Read(at, recordLength))) {
             reason = "the central directory is damaged";
             return PK_BADERR;
         }
@@ -147,6 +140,7 @@ int CZipDirectory::Open(const char* path, std::string& reason) {
         reason = "the central directory holds more than the end record counts (damaged archive)";
         return PK_BADERR;
     }
+    LocateMemberData();
     if (AnyMembersOverlap(directoryStart)) {
         reason = "invalid zip file with overlapped components (possible zip bomb)";
         return PK_BOMB;
@@ -154,13 +148,33 @@ int CZipDirectory::Open(const char* path, std::string& reason) {
     return PK_OK;
 }
 
+void CZipDirectory::LocateMemberData() {
+    std::vector<CZipMember*> inFileOrder;
+    for (CZipMember& member : m_members)
+        inFileOrder.push_back(&member);
+    std::sort(inFileOrder.begin(), inFileOrder.end(),
+              [](const CZipMember* a, const CZipMember* b) { return a->localHeaderOffset < b->localHeaderOffset; });
+    for (size_t i = 0; i < inFileOrder.size(); ++i) {
+        CZipMember& member = *inFileOrder[i];
+        size_t start = member.localHeaderOffset + m_bias;
+        // Headers close together come in one read; one far from the next is read alone,
+        // so that large members are not read twice.
+        size_t next = i + 1 < inFileOrder.size() ? inFileOrder[i + 1]->localHeaderOffset + m_bias : m_size;
+        size_t fill = next - start <= CArchiveWindow::kSize / 16 ? CArchiveWindow::kSize : kLocalHeaderSize;
+        const BYTE* local = m_archive.Read(start, kLocalHeaderSize, fill);
+        if (!local || Read32(local) != kLocalHeaderSignature)
+            continue;
+        size_t dataStart = start + kLocalHeaderSize + Read16(local + 26) + Read16(local + 28);
+        if (dataStart <= m_size && m_size - dataStart >= member.compressedSize)
+            member.dataOffset = dataStart;
+    }
+}
+
 bool CZipDirectory::AnyMembersOverlap(size_t directoryStart) const {
     std::vector<std::pair<size_t, size_t>> ranges;
-    for (const CZipMember& member : m_members) {
-        size_t start, end;
-        if (MemberRange(member, start, end))  // one outside the file fails on its own
-            ranges.emplace_back(start, end);
-    }
+    for (const CZipMember& member : m_members)
+        if (member.dataOffset != 0)  // one outside the file fails on its own
+            ranges.emplace_back(member.localHeaderOffset + m_bias, member.dataOffset + member.compressedSize);
     ranges.emplace_back(directoryStart, m_size);
     std::sort(ranges.begin(), ranges.end());
     for (size_t i = 1; i < ranges.size(); ++i)
@@ -169,21 +183,8 @@ bool CZipDirectory::AnyMembersOverlap(size_t directoryStart) const {
     return false;
 }
 
-bool CZipDirectory::MemberRange(const CZipMember& member, size_t& start, size_t& end) const {
-    start = static_cast<size_t>(member.localHeaderOffset) + m_bias;
-    if (start > m_size || m_size - start < kLocalHeaderSize)
-        return false;
-    const BYTE* local = m_view.get() + start;
-    if (Read32(local) != kLocalHeaderSignature)
-        return false;
-    end = start + kLocalHeaderSize + Read16(local + 26) + Read16(local + 28);
-    if (end > m_size || m_size - end < member.compressedSize)
-        return false;
-    end += member.compressedSize;
-    return true;
-}
-
-const BYTE* CZipDirectory::MemberData(const CZipMember& member) const {
-    size_t start, end;
-    return MemberRange(member, start, end) ? m_view.get() + end - member.compressedSize : nullptr;
+const BYTE* CZipDirectory::ReadMemberData(const CZipMember& member, size_t offset, size_t& available) {
+    if (member.dataOffset == 0 || offset >= member.compressedSize)
+        return nullptr;
+    return m_archive.ReadSome(member.dataOffset + offset, member.compressedSize - offset, available);
 }

@@ -6,14 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Handle.h"
-
-struct CMappedViewTraits {
-    using Type = const BYTE*;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type view) { ::UnmapViewOfFile(view); }
-};
-using CMappedView = CScopedHandle<CMappedViewTraits>;
+#include "ArchiveWindow.h"
 
 struct CZipMember {
     WORD madeBy = 0;
@@ -25,6 +18,7 @@ struct CZipMember {
     DWORD compressedSize = 0;
     DWORD size = 0;
     DWORD localHeaderOffset = 0;  // as stored, before the stub offset is added
+    size_t dataOffset = 0;        // where the data starts in the file; 0 when it lies outside
     std::string name;             // bytes as stored, or the UTF-8 of a Unicode Path field
     bool utf8 = false;            // name is UTF-8
     bool IsUtf8() const { return utf8; }
@@ -33,8 +27,8 @@ struct CZipMember {
 
 class CZipDirectory {
 public:
-    // Maps the archive and reads its central directory. Returns an unzip result code
-    // and sets reason for anything but success.
+    // Opens the archive, reads its central directory and finds every member's data.
+    // Returns an unzip result code and sets reason for anything but success.
     int Open(const char* path, std::string& reason);
 
     const std::vector<CZipMember>& Members() const { return m_members; }
@@ -43,18 +37,15 @@ public:
     // whose archive offsets were not adjusted.
     size_t ExtraLeadingBytes() const { return m_bias; }
 
-    // The member's data, or null when its local header or data lie outside the file.
-    const BYTE* MemberData(const CZipMember& member) const;
+    // Between one and all of the member's data bytes from offset on (available says how
+    // many), or null when they cannot be read. Valid until the next read of the archive.
+    const BYTE* ReadMemberData(const CZipMember& member, size_t offset, size_t& available);
 
 private:
-    // Where the member's local header starts and its data ends, or false when either
-    // lies outside the file.
-    bool MemberRange(const CZipMember& member, size_t& start, size_t& end) const;
+    void LocateMemberData();
     bool AnyMembersOverlap(size_t directoryStart) const;
 
-    CFileHandle m_file;
-    CKernelHandle m_mapping;
-    CMappedView m_view;
+    CArchiveWindow m_archive;
     size_t m_size = 0;
     size_t m_bias = 0;
     std::string m_comment;

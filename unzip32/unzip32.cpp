@@ -91,7 +91,11 @@ private:
     bool OpenTarget(std::string& reason);
     void ExtractMember(const CZipMember& member);
     // Writes the member's data into file; returns a result code and sets reason.
-    int WriteData(const CZipMember& member, const BYTE* data, HANDLE file, std::string& reason);
+    int WriteData(const CZipMember& member, HANDLE file, std::string& reason);
+    int WriteStored(const CZipMember& member, HANDLE file, uLong& crc, std::string& reason);
+    int WriteInflated(const CZipMember& member, HANDLE file, uLong& crc, std::string& reason);
+    // Creates the member's folder unless the member before it made the same one.
+    bool MakeFolder(const std::wstring& folder);
 
     void Print(const std::string& text);
     void Info(const std::string& text) {
@@ -108,15 +112,19 @@ private:
     LPUSERFUNCTIONS m_functions;
     CZipDirectory m_archive;
     std::wstring m_root;
+    std::wstring m_lastFolder;
+    // One inflater and one output buffer serve every member.
+    CInflateStream m_inflater;
+    std::vector<BYTE> m_chunk = std::vector<BYTE>(kOutputChunk);
+    std::string m_printed;
     int m_result = PK_OK;
 };
 
 void CExtraction::Print(const std::string& text) {
     if (!m_functions || !m_functions->print)
         return;
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    m_functions->print(buffer.data(), static_cast<unsigned long>(text.size()));
+    m_printed = text;  // the callback gets a buffer of its own to write into
+    m_functions->print(&m_printed[0], static_cast<unsigned long>(text.size()));
 }
 
 int CExtraction::Run(int includeCount, char** includes, int excludeCount, char** excludes) {
@@ -236,8 +244,7 @@ void CExtraction::ExtractMember(const CZipMember& member) {
         Report(PK_ERR, "skipping: " + name + "  unsupported compression method " + std::to_string(member.method));
         return;
     }
-    const BYTE* data = m_archive.MemberData(member);
-    if (!data) {
+    if (member.dataOffset == 0) {
         Report(PK_BADERR, "error: " + name + ": member data lies outside the archive (damaged or truncated)");
         return;
     }
@@ -245,7 +252,7 @@ void CExtraction::ExtractMember(const CZipMember& member) {
         Info("skipping: " + target.ansiPath + "  (file exists)");
         return;
     }
-    if (!CreateFolderChain(target.path.substr(0, target.path.find_last_of(L'\\')))) {
+    if (!MakeFolder(target.path.substr(0, target.path.find_last_of(L'\\')))) {
         Report(PK_ERR, "error: cannot create the folders of " + target.ansiPath);
         return;
     }
@@ -259,7 +266,7 @@ void CExtraction::ExtractMember(const CZipMember& member) {
             Report(PK_ERR, "error: cannot create " + target.ansiPath);
             return;
         }
-        result = WriteData(member, data, file.get(), reason);
+        result = WriteData(member, file.get(), reason);
         FILETIME local, utc;
         if (result == PK_OK && ::DosDateTimeToFileTime(member.date, member.time, &local) &&
             ::LocalFileTimeToFileTime(&local, &utc))
@@ -271,65 +278,97 @@ void CExtraction::ExtractMember(const CZipMember& member) {
     }
 }
 
-int CExtraction::WriteData(const CZipMember& member, const BYTE* data, HANDLE file, std::string& reason) {
+bool CExtraction::MakeFolder(const std::wstring& folder) {
+    if (folder == m_lastFolder)
+        return true;
+    if (!CreateFolderChain(folder))
+        return false;
+    m_lastFolder = folder;
+    return true;
+}
+
+int CExtraction::WriteData(const CZipMember& member, HANDLE file, std::string& reason) {
     uLong crc = crc32(0, nullptr, 0);
-    if (member.method == kStored) {
-        if (member.compressedSize != member.size) {
-            reason = "stored sizes disagree";
-            return PK_ERR;
-        }
-        crc = crc32(crc, data, member.size);
-        if (!WriteAll(file, data, member.size)) {
-            reason = "write error (disk full?)";
-            return PK_DISK;
-        }
-    } else {
-        CInflateStream inflater;
-        z_stream& stream = inflater.stream;
-        if (!inflater.ready) {
-            reason = "out of memory";
-            return PK_MEM;
-        }
-        std::vector<BYTE> chunk(kOutputChunk);
-        stream.next_in = const_cast<Bytef*>(data);
-        stream.avail_in = member.compressedSize;
-        int status = Z_OK;
-        // Counted in 64 bits: zlib's own total is 32 bits here and wraps.
-        unsigned long long total = 0;
-        while (status == Z_OK) {
-            stream.next_out = chunk.data();
-            stream.avail_out = kOutputChunk;
-            status = inflate(&stream, Z_NO_FLUSH);
-            DWORD produced = kOutputChunk - stream.avail_out;
-            if (status != Z_OK && status != Z_STREAM_END)
-                break;
-            total += produced;
-            if (total > member.size) {  // never more on disk than the archive declares
-                reason = "the data inflates beyond the member's declared size";
-                return PK_ERR;
-            }
-            crc = crc32(crc, chunk.data(), produced);
-            if (!WriteAll(file, chunk.data(), produced)) {
-                reason = "write error (disk full?)";
-                return PK_DISK;
-            }
-            if (status == Z_OK && stream.avail_in == 0 && produced == 0)
-                status = Z_DATA_ERROR;  // the data ended before the stream did
-        }
-        if (status == Z_MEM_ERROR) {
-            reason = "out of memory";
-            return PK_MEM;
-        }
-        if (status != Z_STREAM_END || total != member.size) {
-            reason = "invalid compressed data to inflate";
-            return PK_ERR;
-        }
-    }
-    if (crc != member.crc) {
+    int result = member.method == kStored ? WriteStored(member, file, crc, reason)
+                                          : WriteInflated(member, file, crc, reason);
+    if (result == PK_OK && crc != member.crc) {
         char text[64];
         std::snprintf(text, sizeof(text), "bad CRC %08lx  (should be %08lx)", static_cast<unsigned long>(crc),
                       static_cast<unsigned long>(member.crc));
         reason = text;
+        return PK_ERR;
+    }
+    return result;
+}
+
+int CExtraction::WriteStored(const CZipMember& member, HANDLE file, uLong& crc, std::string& reason) {
+    if (member.compressedSize != member.size) {
+        reason = "stored sizes disagree";
+        return PK_ERR;
+    }
+    for (size_t done = 0, available = 0; done < member.size; done += available) {
+        const BYTE* data = m_archive.ReadMemberData(member, done, available);
+        if (!data) {
+            reason = "cannot read the archive";
+            return PK_BADERR;
+        }
+        crc = crc32(crc, data, static_cast<uInt>(available));
+        if (!WriteAll(file, data, static_cast<DWORD>(available))) {
+            reason = "write error (disk full?)";
+            return PK_DISK;
+        }
+    }
+    return PK_OK;
+}
+
+int CExtraction::WriteInflated(const CZipMember& member, HANDLE file, uLong& crc, std::string& reason) {
+    z_stream& stream = m_inflater.stream;
+    if (!m_inflater.ready || inflateReset(&stream) != Z_OK) {
+        reason = "out of memory";
+        return PK_MEM;
+    }
+    stream.avail_in = 0;  // what the last member left unread lies elsewhere
+    size_t consumed = 0;  // of the member's data, handed to the inflater
+    int status = Z_OK;
+    // Counted in 64 bits: zlib's own total is 32 bits here and wraps.
+    unsigned long long total = 0;
+    while (status == Z_OK) {
+        if (stream.avail_in == 0 && consumed < member.compressedSize) {
+            size_t available = 0;
+            const BYTE* data = m_archive.ReadMemberData(member, consumed, available);
+            if (!data) {
+                reason = "cannot read the archive";
+                return PK_BADERR;
+            }
+            stream.next_in = const_cast<Bytef*>(data);
+            stream.avail_in = static_cast<uInt>(available);
+            consumed += available;
+        }
+        stream.next_out = m_chunk.data();
+        stream.avail_out = kOutputChunk;
+        status = inflate(&stream, Z_NO_FLUSH);
+        DWORD produced = kOutputChunk - stream.avail_out;
+        if (status != Z_OK && status != Z_STREAM_END)
+            break;
+        total += produced;
+        if (total > member.size) {  // never more on disk than the archive declares
+            reason = "the data inflates beyond the member's declared size";
+            return PK_ERR;
+        }
+        crc = crc32(crc, m_chunk.data(), produced);
+        if (!WriteAll(file, m_chunk.data(), produced)) {
+            reason = "write error (disk full?)";
+            return PK_DISK;
+        }
+        if (status == Z_OK && stream.avail_in == 0 && consumed == member.compressedSize && produced == 0)
+            status = Z_DATA_ERROR;  // the data ended before the stream did
+    }
+    if (status == Z_MEM_ERROR) {
+        reason = "out of memory";
+        return PK_MEM;
+    }
+    if (status != Z_STREAM_END || total != member.size) {
+        reason = "invalid compressed data to inflate";
         return PK_ERR;
     }
     return PK_OK;

@@ -166,6 +166,21 @@ TEST(UnzipDll, ResultsFilesAndRefusals) {
         climbing.emplace_back(name, "evil");
     const std::vector<Member> damaged = {{"good.txt", "good", false}, {"bad.txt", "loses one byte", false},
                                          {"broken.bin", std::string(5000, 'b') + "end"}, {"later.txt", "later"}};
+    // Larger than the DLL's read window: a deflated member larger than it, members across its edges, and a central
+    // directory that spans more than one window through its extra fields, their names at the end of each.
+    std::mt19937 random(7);
+    std::string noise(300000, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    std::vector<Member> wide = {{"big.bin", noise}};
+    Files wideLeft = {{"big.bin", noise}};
+    const std::string padding = std::string("\xFE\xCA\x60\xEA", 4) + std::string(60000, 'x');  // an unknown field
+    for (int i = 0; i < 6; ++i) {
+        std::string name = "part" + std::to_string(i);
+        wide.emplace_back(name, noise.substr(i * 40000, 90001), i % 2 == 1, 20,
+                          padding + UnicodePath(name, name + kTable));
+        wideLeft[name + "表"] = wide.back().content;
+    }
     const struct {
         const char* what;
         std::string archive;
@@ -190,6 +205,7 @@ TEST(UnzipDll, ResultsFilesAndRefusals) {
         {"Unicode Path field", Zip({{"u.txt", "u", true, 20, UnicodePath("u.txt", kTable + ".txt")},
                                     {"v.txt", "v", true, 20, UnicodePath("other", kTable + "2.txt")}}),
          PK_OK, {{"表.txt", "u"}, {"v.txt", "v"}}, {}},
+        {"larger than the read window", Zip(wide, kStub), PK_OK, wideLeft, {}},
         {"empty", Zip({}), PK_WARN, {}, {"zipfile is empty"}},
         {"truncated", sound.substr(0, sound.size() * 2 / 3), PK_NOZIP, {}, {}},
         {"no archive", kStub, PK_NOZIP, {}, {}},
