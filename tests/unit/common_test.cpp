@@ -94,12 +94,14 @@ TEST(Folders, MakeFindDeleteAndCompareWithinTheLimit) {
     EXPECT_EQ(RixDeleteFolder(root + "sub\\"), 0);
     EXPECT_FALSE(Exists(root + "sub"));
     EXPECT_EQ(RixDeleteFolder(root + "sub"), 0);
-    // Compare tells equal, different and not comparable.
-    const std::tuple<const char*, const char*, int> cases[] = {
-        {"", "", 0}, {"abX", "abc", 1}, {"ab", "abc", 1}, {"abc", "abc", 0}};
+    // Compare tells equal, different and not comparable; large files differ in their last byte only.
+    const std::string large(200000, 'L');
+    const std::tuple<std::string, std::string, int> cases[] = {{"", "", 0}, {"abX", "abc", 1}, {"ab", "abc", 1},
+                                                               {"abc", "abc", 0}, {large, large, 0},
+                                                               {large, large.substr(1) + "X", 1}};
     for (const auto& [a, b, result] : cases) {
         ASSERT_TRUE(WriteBytes(root + "a", a) && WriteBytes(root + "b", b));
-        EXPECT_EQ(RixCompareFiles(root + "a", root + "b"), result) << a << " " << b;
+        EXPECT_EQ(RixCompareFiles(root + "a", root + "b"), result) << a.size() << " " << b.substr(0, 9);
     }
     EXPECT_EQ(RixCompareFiles(root + "a", root + "missing"), 2);
     CFileHandle held(::CreateFileA((root + "b").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
