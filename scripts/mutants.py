@@ -29,7 +29,8 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PRODUCT_FOLDERS = ["framework", "common", "app", "discovery", "transfer", "extract", "backup", "unzip32"]
+PRODUCT_FOLDERS = ["framework", "common", "app", "discovery", "transfer", "extract", "backup", "unzip32", "release",
+                   "publish"]
 SOURCE_SUFFIXES = (".cpp", ".h")
 KEYWORDS = {"return", "if", "while", "for", "switch", "delete", "case", "else", "do", "sizeof",
             "static_assert", "throw", "new", "using", "typedef", "goto", "break", "continue"}
