@@ -207,6 +207,25 @@ TEST_F(Update, OnlyExistingBackupsOfTheGenerationAreReadAndAMissingOneStopsARest
     EXPECT_TRUE(Exists(Log(4)));
 }
 
+// What a kill leaves for the next start: a deletion cut short is finished, backups first (one is gone already);
+// a restore cut short keeps its generation and loses its half-written file; the updater put aside goes.
+TEST_F(Update, TheNextStartFinishesADeletionAndClearsARestoreThatWereCutShort) {
+    Lay({{"a.BAK2", "a"}, {"r", "r"}, {"r.BAK1", "r1"}, {"r.ZYNNEW", "half"}});
+    WriteBytes(Log(2), cad + "a.BAK2\r\n" + cad + "gone.BAK2\r\n");
+    WriteBytes(Log(1), cad + "r.BAK1\r\n");
+    WriteBytes(root + "Prog\\ZynUpdate.RUN2", "delete\n");
+    WriteBytes(root + "Prog\\ZynUpdate.RUN1", "restore\n" + cad + "r\n");
+    std::string self;
+    RixGetModulePath(self, TRUE);
+    WriteBytes(self + ".ZYNOLD", "");
+    EXPECT_TRUE(dlg.RecoverInterruptedWork());
+    EXPECT_EQ(boxes.Texts(), Texts{"前回の復元は中断されました\n復元をやり直してください"});
+    EXPECT_EQ(TreeOf(cad), (Files{{"r", "r"}, {"r.BAK1", "r1"}}));
+    EXPECT_EQ(TreeOf(root + "Prog\\"), (Files{{"ZynUpdate.LOG1", cad + "r.BAK1\r\n"}}));
+    EXPECT_EQ(dlg.m_nLogCount, 1);
+    EXPECT_FALSE(Exists(self + ".ZYNOLD"));
+}
+
 // A download replaces an older file; each failure says why and leaves neither a partial nor an older file, and a
 // cancel stops midway with the bytes so far under another name than the final one.
 TEST_F(Update, DownloadReplacesAnOlderFileFailuresSayWhyAndLeaveNoFile) {
