@@ -1,5 +1,3 @@
-#include <io.h>
-
 #include "Handle.h"
 #include "MessageBox.h"
 #include "ProgressDlg.h"
@@ -8,8 +6,9 @@
 #include "ZynUpdateDlg.h"
 
 namespace {
-// Only an exclusive open proves that no program holds the file. This program's own image
-// is held by this process, which puts it aside to replace it: only another copy counts.
+// Only an exclusive open proves that no program holds the file; a new file cannot be in
+// use. This program's own image is held by this process, which puts it aside to replace
+// it: only another copy counts.
 bool IsFileInUse(const std::string& path, const std::string& self) {
     if (::lstrcmpiA(path.c_str(), self.c_str()) == 0) {
         std::vector<std::string> users;
@@ -17,7 +16,8 @@ bool IsFileInUse(const std::string& path, const std::string& self) {
     }
     CFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    return !file;
+    DWORD error = ::GetLastError();
+    return !file && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 bool IsDll(std::string path) {
@@ -40,8 +40,6 @@ int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
             if (progress.IsDue() || i + 1 == files.size())
                 progress.SetPos(static_cast<int>(i + 1));
             std::string installed = InstalledPath(files[i]);
-            if (_access(installed.c_str(), 0) != 0)
-                continue;  // a new file cannot be in use
             if (IsFileInUse(installed, self))
                 blocked.push_back(installed);
         }
