@@ -38,7 +38,7 @@ public:
     // With public keys configured: TRUE only when the server's signed manifest vouches for
     // this Ver text and revision (after a message naming why not, unless bQuiet).
     BOOL CheckSignedRelease(const char* verText, int revision, BOOL bQuiet);
-    // TRUE when no signed release is expected, or the file has its signed length and SHA-256.
+    // TRUE without public keys, or when the file has the length and SHA-256 that the last passed check signed.
     BOOL UpdateFileVerified(const std::string& path) const;
 
     // --- transfer: server files, download, information pane

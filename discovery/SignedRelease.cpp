@@ -66,5 +66,6 @@ BOOL CZynUpdateDlg::CheckSignedRelease(const char* verText, int revision, BOOL b
 }
 
 BOOL CZynUpdateDlg::UpdateFileVerified(const std::string& path) const {
-    return m_strUpdateSha256.empty() || FileMatchesRelease(path, m_nUpdateLength, m_strUpdateSha256);
+    // With keys set, a file is trusted only against the manifest of the last check that passed.
+    return m_strPublicKeys.empty() || FileMatchesRelease(path, m_nUpdateLength, m_strUpdateSha256);
 }

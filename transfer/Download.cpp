@@ -163,7 +163,7 @@ BOOL CZynUpdateDlg::Download() {
         return fail(kCreateFailed);
     }
     // A signed release names its length: no byte beyond it is ever read.
-    if (!m_strUpdateSha256.empty() && total != m_nUpdateLength) {
+    if (!m_strPublicKeys.empty() && total != m_nUpdateLength) {
         file.reset();
         bResumable = false;
         return fail(kNotAsSigned);
