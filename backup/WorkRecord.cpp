@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <set>
 
 #include "Format.h"
 #include "InstallFile.h"
@@ -39,6 +39,12 @@ std::string ReadRecord(const std::string& path, std::vector<std::string>& lines)
     if (!lines.empty())
         lines.erase(lines.begin());
     return kind;
+}
+
+// The installed file a line of the record names; created tells whether it was new.
+std::string TouchedFile(const std::string& line, bool& created) {
+    created = line.compare(0, 1, "*") == 0;
+    return line.substr(created ? 1 : 0);
 }
 }  // namespace
 
@@ -107,10 +113,10 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
     m_files.clear();
     if (Exists(log) && !ReadRollbackLog(FALSE, g))
         return FALSE;
-    const std::vector<std::string> backedUp = m_files;
+    const std::set<std::string> backedUp(m_files.begin(), m_files.end());
     for (size_t i = touched.size(); i-- > 0;) {
-        const bool created = touched[i].compare(0, 1, "*") == 0;
-        const std::string dst = touched[i].substr(created ? 1 : 0), bak = dst + StrFormat(".BAK%d", g);
+        bool created = false;
+        const std::string dst = TouchedFile(touched[i], created), bak = dst + StrFormat(".BAK%d", g);
         const bool shown = progress.IsDue() || i == 0 || i + 1 == touched.size();  // as it starts and ends too
         ::DeleteFileA((dst + kInstallTempSuffix).c_str());
         if (created) {
@@ -119,7 +125,7 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
                 progress.SetPos(static_cast<int>(i));
             continue;
         }
-        if (std::find(backedUp.begin(), backedUp.end(), dst) != backedUp.end()) {
+        if (backedUp.count(dst) != 0) {
             if (shown)
                 progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak.c_str(), dst.c_str()));
             // A file that the failed copy left untouched (read-only, locked) is not written again.
@@ -169,8 +175,9 @@ BOOL CZynUpdateDlg::RecoverInterruptedWork() {
             AfxMessageBox("前回中断された更新を元に戻しました", MB_OK | MB_ICONINFORMATION);
             continue;
         }
+        bool created = false;
         for (const std::string& line : touched)
-            ::DeleteFileA((line.substr(line.compare(0, 1, "*") == 0 ? 1 : 0) + kInstallTempSuffix).c_str());
+            ::DeleteFileA((TouchedFile(line, created) + kInstallTempSuffix).c_str());
         if (kind == kRestoring)
             AfxMessageBox("前回の復元は中断されました\n復元をやり直してください", MB_OK | MB_ICONINFORMATION);
         if (kind == "delete")
