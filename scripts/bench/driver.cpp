@@ -10,6 +10,7 @@
 #include <string>
 
 #include "MessageBox.h"
+#include "RixPath.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
 #include "resource.h"
@@ -32,6 +33,12 @@ BOOL RunPhase(CZynUpdateDlg& dlg, const std::string& phase) {
         return dlg.Download();
     if (phase == "extract")
         return dlg.Extract() != 0;
+    if (dlg.m_files.empty()) {  // extracted by an earlier run, as when one phase is profiled alone
+        CFindDataList found;
+        RixFindFiles(dlg.m_strWorkDir, "*.*", found, TRUE);
+        for (const WIN32_FIND_DATAA& file : found)
+            dlg.m_files.push_back(file.cFileName);
+    }
     if (phase == "inuse")
         return dlg.CheckFilesInUse(dlg.m_files) != 0;
     dlg.CountRollbackLogs();
