@@ -398,7 +398,7 @@ def main():
         row(table, "peak memory of the program, 1 GB", s("r1g", "peak"), s("r1g", "native peak"), "at most 64 MB",
             lambda n, r: n <= 64, "MB")
     print_table(table, args.runs)
-    print("every sample, in run order (s; peaks in MB, KB for native ones):")
+    print("every sample, in run order (seconds; peaks in MB, *_kb in KB):")
     for (name, key), values in sorted(samples.items()):
         print("  %s %s: %s" % (name, key, " ".join("%.2f" % v for v in values)))
     print("native references: curl, unzip, cp -a; the file phases' steps in Python; peak memory's is curl's")
