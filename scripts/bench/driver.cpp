@@ -1,0 +1,83 @@
+// Times the updater's own operations for scripts/bench.sh, on what the script laid out:
+//   zynbench <update URL> <update file> <work folder> <help file> <phase>...
+// The installation is mirrored from the drive root of the work folder, as the program
+// itself assumes; the rollback logs go beside the help file. Phases run in the order
+// given: download, extract, inuse, replace, restore. Each prints "<phase> <seconds> <ok>";
+// a message box is printed and answered as a user who goes on would.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "MessageBox.h"
+#include "RixPath.h"
+#include "ZynUpdateApp.h"
+#include "ZynUpdateDlg.h"
+#include "resource.h"
+
+namespace {
+int AnswerBox(HWND, const char* text, const char* caption, UINT type) {
+    std::printf("box %s: %s\n", caption, text);
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+        return IDYES;
+    case MB_RETRYCANCEL:
+        return IDCANCEL;
+    default:
+        return IDOK;
+    }
+}
+
+BOOL RunPhase(CZynUpdateDlg& dlg, const std::string& phase) {
+    if (phase == "download")
+        return dlg.Download();
+    if (phase == "extract")
+        return dlg.Extract() != 0;
+    if (dlg.m_files.empty()) {  // extracted by an earlier run, as when one phase is profiled alone
+        CFindDataList found;
+        RixFindFiles(dlg.m_strWorkDir, "*.*", found, TRUE);
+        for (const WIN32_FIND_DATAA& file : found)
+            dlg.m_files.push_back(file.cFileName);
+    }
+    if (phase == "inuse")
+        return dlg.CheckFilesInUse(dlg.m_files) != 0;
+    dlg.CountRollbackLogs();
+    if (phase == "replace") {
+        ++dlg.m_nLogCount;  // a new generation, as the update sequence makes
+        return dlg.Replace(FALSE);
+    }
+    if (phase == "restore")
+        return dlg.Restore();
+    std::printf("unknown phase %s\n", phase.c_str());
+    return FALSE;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 6) {
+        std::fprintf(stderr, "usage: zynbench <url> <update file> <work folder> <help file> <phase>...\n");
+        return 2;
+    }
+    CZynUpdateApp app;
+    app.CWinApp::InitInstance();
+    SetMessageBoxHook(AnswerBox);
+    app.SetHelpFilePath(argv[4]);
+    CZynUpdateDlg dlg(IDD_ZYNUPDATE_DIALOG, nullptr);
+    dlg.m_strUpdateUrl = argv[1];
+    dlg.m_strUpdateFile = argv[2];
+    dlg.m_strWorkDir = argv[3];
+    dlg.m_strCadDir = dlg.m_strWorkDir.substr(0, 3);
+
+    int failed = 0;
+    LARGE_INTEGER frequency, start, end;
+    ::QueryPerformanceFrequency(&frequency);
+    for (int i = 5; i < argc; ++i) {
+        ::QueryPerformanceCounter(&start);
+        BOOL ok = RunPhase(dlg, argv[i]);
+        ::QueryPerformanceCounter(&end);
+        std::printf("%s %.4f %d\n", argv[i], double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart), ok);
+        std::fflush(stdout);
+        failed += !ok;
+    }
+    return failed;
+}
