@@ -119,7 +119,7 @@ BOOL CProgressDlg::IsDue() {
     const ULONGLONG now = ::GetTickCount64();
     if (now < m_nDueAt)
         return FALSE;
-    m_nDueAt = now + 33;
+    m_nDueAt = now + kProgressIntervalMs;
     return TRUE;
 }
 

@@ -4,6 +4,10 @@
 // While it is shown its owner is disabled.
 #include "Dialog.h"
 
+// About 30 looks a second at the progress window: enough for a smooth bar and a prompt
+// Cancel, few enough that pumping messages costs nothing next to a loop's work.
+const DWORD kProgressIntervalMs = 33;
+
 class CProgressDlg : public CDialog {
 public:
     explicit CProgressDlg(UINT nCaptionID = 0);

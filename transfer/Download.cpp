@@ -34,11 +34,8 @@ std::string Validator(HINTERNET request) {
 const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG total, CProgressDlg& progress,
                      bool& bUseless) {
     std::vector<char> bytes;
-    ULONGLONG shown = 0;
     while (done < total) {
-        ULONGLONG now = ::GetTickCount64();
-        if (now - shown >= kProgressIntervalMs) {
-            shown = now;
+        if (progress.IsDue()) {
             progress.SetPos(DownloadPosition(done, total));
             if (progress.CheckCancel())
                 return "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました";

@@ -1,10 +1,7 @@
 #pragma once
-// How a download hands its bytes from the network to the file and how often it shows them.
+// How a download hands its bytes from the network to the file and shows them.
 #include <windows.h>
 
-// About 30 looks a second at the progress dialog: enough for a smooth bar and a prompt
-// Cancel, few enough that pumping messages costs nothing next to the copy.
-const DWORD kProgressIntervalMs = 33;
 // The reader wakes the copy once this many bytes have gathered, else at each interval.
 const DWORD kDownloadBatchBytes = 1024 * 1024;
 // Reading pauses while this many bytes wait to be written, so a slow disk bounds the memory.
