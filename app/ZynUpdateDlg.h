@@ -79,6 +79,9 @@ public:
     // Puts back every backup that update g's record and log name, removes the files it
     // added, then its backups, log and record; FALSE (after its message) when one could not be.
     BOOL UndoUpdate(int g, CProgressDlg& progress);
+    // Copies a backup or safety copy back over dst unless they are equal, naming it on
+    // progress if given; FALSE after its message when it could not.
+    BOOL PutBack(const std::string& bak, const std::string& dst, CProgressDlg* progress);
     // Undoes or finishes what a killed run left; FALSE (after its message) when the
     // installation could not be brought back and nothing else may run.
     BOOL RecoverInterruptedWork();

@@ -141,16 +141,9 @@ BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool c
 
 BOOL CReplaceRun::UndoRestore() {
     for (auto saved = m_saved.rbegin(); saved != m_saved.rend(); ++saved) {
-        const char* bak = saved->bak.c_str();
-        const char* dst = saved->dst.c_str();
         const bool shown = m_progress.IsDue() || saved == m_saved.rbegin() || saved + 1 == m_saved.rend();
-        if (shown)
-            m_progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak, dst));
-        // A file that the failed copy left untouched (read-only, locked) is not written again.
-        if (RixCompareFiles(saved->bak, saved->dst) != 0 && !InstallFile(saved->bak, saved->dst)) {
-            Fail(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした", bak, dst));
+        if (!m_dlg.PutBack(saved->bak, saved->dst, shown ? &m_progress : nullptr))
             return FALSE;
-        }
         if (shown)
             m_progress.SetPos(saved->index);
     }

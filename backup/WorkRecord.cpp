@@ -125,18 +125,8 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
                 progress.SetPos(static_cast<int>(i));
             continue;
         }
-        if (backedUp.count(dst) != 0) {
-            if (shown)
-                progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak.c_str(), dst.c_str()));
-            // A file that the failed copy left untouched (read-only, locked) is not written again.
-            if (RixCompareFiles(bak, dst) != 0 && !InstallFile(bak, dst)) {
-                std::string cause = FailureCause(::GetLastError());
-                MessageBox(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした%s", bak.c_str(), dst.c_str(),
-                                     cause.c_str()),
-                           "CZynUpdateDlg::Replace", MB_OK);
-                return FALSE;
-            }
-        }
+        if (backedUp.count(dst) != 0 && !PutBack(bak, dst, shown ? &progress : nullptr))
+            return FALSE;
         // Put back, or never whole: either way no log will list it.
         ::DeleteFileA(bak.c_str());
         if (shown)
@@ -145,6 +135,18 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
     ::DeleteFileA(log.c_str());
     EndWork(g);
     return TRUE;
+}
+
+BOOL CZynUpdateDlg::PutBack(const std::string& bak, const std::string& dst, CProgressDlg* progress) {
+    if (progress)
+        progress->SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak.c_str(), dst.c_str()));
+    // A file that the failed copy left untouched (read-only, locked) is not written again.
+    if (RixCompareFiles(bak, dst) == 0 || InstallFile(bak, dst))
+        return TRUE;
+    std::string cause = FailureCause(::GetLastError());
+    MessageBox(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした%s", bak.c_str(), dst.c_str(), cause.c_str()),
+               "CZynUpdateDlg::Replace", MB_OK);
+    return FALSE;
 }
 
 BOOL CZynUpdateDlg::RecoverInterruptedWork() {

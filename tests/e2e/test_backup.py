@@ -58,9 +58,11 @@ def lay_out(test, installed, update, adjust_offsets=True, folder=PROGRAM_FOLDER,
 
 
 def program_running_in(pid):
+    """Whether process pid is the program under this build's Wine prefix (other builds may run one too)."""
     try:
-        with open("/proc/%s/cmdline" % pid, "rb") as f:
-            return f.read().startswith(b"D:\\CAD\\Update\\ZynUpdate.exe")
+        with open("/proc/%s/cmdline" % pid, "rb") as cmdline, open("/proc/%s/environ" % pid, "rb") as environ:
+            return (cmdline.read().startswith(b"D:\\CAD\\Update\\ZynUpdate.exe")
+                    and ("WINEPREFIX=%s\0" % os.environ["WINEPREFIX"]).encode() in environ.read())
     except OSError:
         return False
 
