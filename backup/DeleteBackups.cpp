@@ -1,7 +1,8 @@
+#include <algorithm>
+
 #include "Format.h"
 #include "MessageBox.h"
 #include "ProgressDlg.h"
-#include "RixPath.h"
 #include "ZynUpdateDlg.h"
 
 // The backups go first and the log last, under a record that lets the next start finish a
@@ -41,20 +42,21 @@ BOOL CZynUpdateDlg::DeleteAllBackups(BOOL /*bStopOnError*/) {
 }
 
 BOOL CZynUpdateDlg::ClearStrayGenerations() {
-    std::string strays;
-    for (int g : FindGenerations(FALSE)) {
-        std::string log;
-        GetRollbackLogName(g, log);
-        if (g > m_nLogCount)
-            strays += log + "\n";
-    }
+    std::vector<int> strays = FindGenerations(FALSE);
+    strays.erase(std::remove_if(strays.begin(), strays.end(), [this](int g) { return g <= m_nLogCount; }),
+                 strays.end());
     if (strays.empty())
         return TRUE;
-    if (AfxMessageBox("前の世代が欠けているため復元できない退避ﾌｧｲﾙがあります\n" + strays + "削除して更新を続行しますか？",
+    std::string names;
+    for (int g : strays) {
+        std::string log;
+        GetRollbackLogName(g, log);
+        names += log + "\n";
+    }
+    if (AfxMessageBox("前の世代が欠けているため復元できない退避ﾌｧｲﾙがあります\n" + names + "削除して更新を続行しますか？",
                       MB_YESNO | MB_DEFBUTTON2) != IDYES)
         return FALSE;
-    for (int g : FindGenerations(FALSE))
-        if (g > m_nLogCount)
-            DeleteGeneration(g);
+    for (int g : strays)
+        DeleteGeneration(g);
     return TRUE;
 }
