@@ -1,14 +1,13 @@
 #include "InstallFile.h"
 
-#include "Handle.h"
+#include <vector>
+
 #include "RixPath.h"
 
 namespace {
-bool FlushToDisk(const std::string& path) {
-    CFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
-    return file && ::FlushFileBuffers(file.get());
-}
+const DWORD kCopyBlock = 256 * 1024;
+// The placed file is written and flushed through one handle.
+const DWORD kPlacedAccess = GENERIC_WRITE;
 
 bool IsOwnImage(const std::string& path) {
     std::string self;
@@ -23,7 +22,12 @@ bool MoveOver(const std::string& from, const std::string& to) {
 // Windows replaces no image that a process runs, but lets it be renamed within its folder.
 bool MoveOverOwnImage(const std::string& temp, const std::string& target) {
     const std::string aside = target + kAsideSuffix;
-    if (!IsOwnImage(target) || !MoveOver(target, aside))
+    const DWORD renameError = ::GetLastError();
+    if (!IsOwnImage(target)) {
+        ::SetLastError(renameError);
+        return false;
+    }
+    if (!MoveOver(target, aside))
         return false;
     if (MoveOver(temp, target))
         return true;
@@ -32,17 +36,100 @@ bool MoveOverOwnImage(const std::string& temp, const std::string& target) {
     ::SetLastError(error);
     return false;
 }
-}  // namespace
 
-BOOL InstallFile(const std::string& source, const std::string& target) {
-    const std::string temp = target + kInstallTempSuffix;
-    if (::CopyFileA(source.c_str(), temp.c_str(), FALSE) && FlushToDisk(temp) &&
-        (MoveOver(temp, target) || MoveOverOwnImage(temp, target)))
-        return TRUE;
+// A write that the disk cuts short is written on until the disk says why it cannot.
+bool WriteAll(HANDLE file, const char* data, DWORD size) {
+    for (DWORD written = 0; size > 0; data += written, size -= written)
+        if (!::WriteFile(file, data, size, &written, nullptr) || written == 0)
+            return false;
+    return true;
+}
+
+// A file of this name that did not exist; one a kill left is replaced.
+CFileHandle CreateNew(const std::string& path, DWORD attributes) {
+    CFileHandle file(::CreateFileA(path.c_str(), kPlacedAccess, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    if (!file && ::GetLastError() == ERROR_FILE_EXISTS && ::DeleteFileA(path.c_str()))
+        file.reset(::CreateFileA(path.c_str(), kPlacedAccess, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    return file;
+}
+
+// What CopyFile writes (the content, the last-write time, the attributes) into a new file,
+// which stays open for its flush.
+CFileHandle CopyToNew(const std::string& source, const std::string& copy) {
+    CFileHandle from(::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!from || !::GetFileInformationByHandle(from.get(), &info))
+        return CFileHandle();
+    CFileHandle to = CreateNew(copy, info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    std::vector<char> block(kCopyBlock);
+    DWORD got = 0;
+    while (to) {
+        if (!::ReadFile(from.get(), block.data(), kCopyBlock, &got, nullptr) || !WriteAll(to.get(), block.data(), got))
+            return CFileHandle();
+        if (got == 0)
+            break;
+    }
+    if (to && !::SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime))
+        return CFileHandle();
+    return to;
+}
+
+CFileHandle OpenPlaced(const std::string& path) {
+    return CFileHandle(::CreateFileA(path.c_str(), kPlacedAccess, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
+}
+
+// Keeps the system's error across the cleanup of a failure.
+BOOL FailWithout(const std::string& temp, CFileHandle& placed) {
     DWORD error = ::GetLastError();
+    placed.reset();
     ::DeleteFileA(temp.c_str());
     ::SetLastError(error);
     return FALSE;
+}
+}  // namespace
+
+BOOL DuplicateFile(const std::string& source, const std::string& copy) {
+    if (::CreateHardLinkA(copy.c_str(), source.c_str(), nullptr))
+        return TRUE;
+    if (::GetLastError() == ERROR_ALREADY_EXISTS && ::DeleteFileA(copy.c_str()) &&
+        ::CreateHardLinkA(copy.c_str(), source.c_str(), nullptr))
+        return TRUE;
+    CFileHandle copied = CopyToNew(source, copy);
+    return copied ? TRUE : FailWithout(copy, copied);
+}
+
+CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind) {
+    const std::string temp = target + kInstallTempSuffix;
+    CFileHandle placed = kind == CSource::kBackup ? (DuplicateFile(source, temp) ? OpenPlaced(temp) : CFileHandle())
+                                                  : CopyToNew(source, temp);
+    if (!placed)
+        FailWithout(temp, placed);
+    return placed;
+}
+
+BOOL PutInPlace(CFileHandle placed, const std::string& target, CSource kind) {
+    const std::string temp = target + kInstallTempSuffix;
+    // A backup's second name is renamed over a third when the target is already that
+    // file; renaming a name over another of the same file changes nothing on some systems
+    // and leaves the temporary name.
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool third = kind == CSource::kBackup &&
+                       (!::GetFileInformationByHandle(placed.get(), &info) || info.nNumberOfLinks > 2);
+    if (!::FlushFileBuffers(placed.get()))
+        return FailWithout(temp, placed);
+    placed.reset();
+    if (!MoveOver(temp, target) && !MoveOverOwnImage(temp, target))
+        return FailWithout(temp, placed);
+    if (third)
+        ::DeleteFileA(temp.c_str());
+    return TRUE;
+}
+
+BOOL InstallFile(const std::string& source, const std::string& target, CSource kind) {
+    CFileHandle placed = PlaceBeside(source, target, kind);
+    return placed && PutInPlace(std::move(placed), target, kind);
 }
 
 std::string FailureCause(DWORD error) {

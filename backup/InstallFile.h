@@ -5,14 +5,31 @@
 
 #include <string>
 
+#include "Handle.h"
+
 // The new content is written here first, beside its target; a kill leaves only this name.
 const char kInstallTempSuffix[] = ".ZYNNEW";
 // The running program's own file, renamed out of the way of its replacement.
 const char kAsideSuffix[] = ".ZYNOLD";
 
-// Copies source beside target under the temporary name, flushes it and renames it over
-// target. FALSE with the system's error kept when it could not; no temporary file is left.
-BOOL InstallFile(const std::string& source, const std::string& target);
+// Where the new content comes from: a file of the update is copied, so that the installed
+// file is made by the installation's folder (its security included); a backup, which that
+// folder already holds, may instead become a second name of the same data.
+enum class CSource { kUpdate, kBackup };
+
+// Makes copy hold what source holds: a second name of the same data where the volume
+// allows (nothing is written), a copy elsewhere. Whatever copy named before goes first,
+// so that writing through an old second name can never change source.
+BOOL DuplicateFile(const std::string& source, const std::string& copy);
+
+// Puts source's content beside target under the temporary name, flushes it and renames it
+// over target. FALSE with the system's error kept when it could not; no temporary file is left.
+BOOL InstallFile(const std::string& source, const std::string& target, CSource kind = CSource::kUpdate);
+
+// InstallFile in two halves, which may run on different threads: the content under the
+// temporary name, still open; then its flush and the rename. Each fails as InstallFile.
+CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind);
+BOOL PutInPlace(CFileHandle placed, const std::string& target, CSource kind);
 
 // The line a failure message gains when the system's error has a cause worth naming.
 std::string FailureCause(DWORD error);

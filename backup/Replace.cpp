@@ -6,7 +6,7 @@
 
 #include "Format.h"
 #include "Handle.h"
-#include "InstallFile.h"
+#include "InstallQueue.h"
 #include "MessageBox.h"
 #include "ProgressDlg.h"
 #include "RixPath.h"
@@ -40,6 +40,9 @@ public:
     // FALSE when the entry failed or the user cancelled; its message has been shown. The
     // progress shows the entry, and Cancel is read, when due and at the last entry.
     BOOL Entry(int index, bool last);
+    // Waits until every file handed on is in place or cleared away; FALSE when one
+    // failed, with its message unless an entry had already failed.
+    BOOL FinishInstalls(bool entryFailed);
     // Puts back every safety copy of a restore, newest first; FALSE (after its message)
     // when one could not be. An update is undone from its record instead.
     BOOL UndoRestore();
@@ -49,6 +52,10 @@ private:
     Comparison Compare(const std::string& src, const std::string& dst);
     BOOL Save(int index, const std::string& dst, const std::string& bak);
     BOOL Install(const std::string& src, const std::string& dst, bool created);
+    void FailInstall() {
+        const CInstallQueue::CFailure& failure = m_installs.Failure();
+        Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", failure.source.c_str(), failure.target.c_str(), m_verb));
+    }
     void Fail(const std::string& text) {
         std::string cause = FailureCause(::GetLastError());
         m_dlg.MessageBox(text + cause, kCaption, MB_OK);
@@ -61,6 +68,7 @@ private:
     FILE* m_record;
     FILE* m_log;  // update only
     std::vector<CSavedEntry> m_saved;
+    CInstallQueue m_installs;
 };
 
 BOOL CReplaceRun::Entry(int index, bool last) {
@@ -85,8 +93,20 @@ BOOL CReplaceRun::Entry(int index, bool last) {
         Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
         return FALSE;
     }
-    if (m_dlg.Mode() == 0 && !created && !Save(index, dst, bak))
-        return FALSE;
+    if (m_dlg.Mode() == 0 && !created) {
+        // A backup is a second name of the file where the volume allows, and a second name
+        // of a file that another program holds could not be removed again: that program
+        // must let go first.
+        CFileHandle probe(::CreateFileA(dst.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!probe) {
+            Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
+            return FALSE;
+        }
+        probe.reset();
+        if (!Save(index, dst, bak))
+            return FALSE;
+    }
     if (shown)
         m_progress.SetMessage(StrFormat("%sを%s中", dst.c_str(), m_verb));
     if (!Install(src, dst, created))
@@ -110,7 +130,7 @@ CReplaceRun::Comparison CReplaceRun::Compare(const std::string& src, const std::
 
 BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak) {
     std::string failure = StrFormat("ﾌｧｲﾙ[%s]を[%s]に退避できませんでした", dst.c_str(), bak.c_str());
-    if (!::CopyFileA(dst.c_str(), bak.c_str(), FALSE)) {
+    if (!DuplicateFile(dst, bak)) {
         Fail(failure);
         return FALSE;
     }
@@ -132,11 +152,19 @@ BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool c
         Fail(StrFormat("ﾌｫﾙﾀﾞ[%s]を作成できませんでした", folder.c_str()));
         return FALSE;
     }
-    if (!InstallFile(src, dst)) {
-        Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
+    if (!m_installs.Add(src, dst, m_bRestore ? CSource::kBackup : CSource::kUpdate)) {
+        FailInstall();
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL CReplaceRun::FinishInstalls(bool entryFailed) {
+    if (m_installs.Finish())
+        return TRUE;
+    if (!entryFailed)
+        FailInstall();
+    return FALSE;
 }
 
 BOOL CReplaceRun::UndoRestore() {
@@ -176,6 +204,8 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
     bool failed = false;
     for (int i = 0; i < count && !failed; ++i)
         failed = !run.Entry(i, i + 1 == count);
+    // The undo and the next start read the record: nothing may still be on its way.
+    failed = !run.FinishInstalls(failed) || failed;
     record.reset();
     log.reset();
 

@@ -141,7 +141,7 @@ BOOL CZynUpdateDlg::PutBack(const std::string& bak, const std::string& dst, CPro
     if (progress)
         progress->SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak.c_str(), dst.c_str()));
     // A file that the failed copy left untouched (read-only, locked) is not written again.
-    if (RixCompareFiles(bak, dst) == 0 || InstallFile(bak, dst))
+    if (RixCompareFiles(bak, dst) == 0 || InstallFile(bak, dst, CSource::kBackup))
         return TRUE;
     std::string cause = FailureCause(::GetLastError());
     MessageBox(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした%s", bak.c_str(), dst.c_str(), cause.c_str()),

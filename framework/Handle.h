@@ -15,6 +15,11 @@ public:
     ~CScopedHandle() { reset(); }
     CScopedHandle(const CScopedHandle&) = delete;
     CScopedHandle& operator=(const CScopedHandle&) = delete;
+    CScopedHandle(CScopedHandle&& other) noexcept : m_handle(other.release()) {}
+    CScopedHandle& operator=(CScopedHandle&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
 
     Type get() const { return m_handle; }
     explicit operator bool() const { return m_handle != Traits::Invalid(); }

@@ -6,7 +6,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=ja_JP.UTF-8
 export LC_ALL=ja_JP.UTF-8
-export ZYN_DRIVE_D="$ZYN_BUILD/drive_d"
+export ZYN_DRIVE_D="${ZYN_DRIVE_D:-$ZYN_BUILD/drive_d}"
 mkdir -p "$ZYN_DRIVE_D"
 
 zyn_started_xvfb=""

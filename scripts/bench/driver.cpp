@@ -33,12 +33,6 @@ BOOL RunPhase(CZynUpdateDlg& dlg, const std::string& phase) {
         return dlg.Download();
     if (phase == "extract")
         return dlg.Extract() != 0;
-    if (dlg.m_files.empty()) {  // extracted by an earlier run, as when one phase is profiled alone
-        CFindDataList found;
-        RixFindFiles(dlg.m_strWorkDir, "*.*", found, TRUE);
-        for (const WIN32_FIND_DATAA& file : found)
-            dlg.m_files.push_back(file.cFileName);
-    }
     if (phase == "inuse")
         return dlg.CheckFilesInUse(dlg.m_files) != 0;
     dlg.CountRollbackLogs();
@@ -72,8 +66,17 @@ int main(int argc, char** argv) {
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     for (int i = 5; i < argc; ++i) {
+        // A phase after extraction, run alone, starts from the extracted tree: the list
+        // that the extraction leaves in memory is made here, outside the time.
+        const std::string phase = argv[i];
+        if (dlg.m_files.empty() && (phase == "inuse" || phase == "replace")) {
+            CFindDataList found;
+            RixFindFiles(dlg.m_strWorkDir, "*.*", found, TRUE);
+            for (const WIN32_FIND_DATAA& file : found)
+                dlg.m_files.push_back(file.cFileName);
+        }
         ::QueryPerformanceCounter(&start);
-        BOOL ok = RunPhase(dlg, argv[i]);
+        BOOL ok = RunPhase(dlg, phase);
         ::QueryPerformanceCounter(&end);
         std::printf("%s %.4f %d\n", argv[i], double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart), ok);
         std::fflush(stdout);

@@ -212,7 +212,7 @@ class UpdateAndRestore(unittest.TestCase):
         restored = {name: data for name, data in cad_tree().items() if not name.endswith(".ORG")}
         self.assertEqual((restored, logs()), (installed, []))
 
-    def test_a_disk_that_fills_while_backups_are_made_is_named_and_leaves_nothing_behind(self):
+    def test_a_disk_that_fills_during_an_update_is_named_and_leaves_nothing_behind(self):
         zyn.clear_drive()
         installed = {"D:\\Full\\CAD\\s%02d" % i: b"%05d" % i * 4000 for i in range(10)}
         installed.update({"D:\\Full\\CAD\\big": b"b" * (2 << 20), "D:\\Full\\CAD\\Ver3.5": INSTALLED["D:\\CAD\\Ver3.5"]})
@@ -225,8 +225,10 @@ class UpdateAndRestore(unittest.TestCase):
         self.addCleanup(subprocess.run, ["umount", mount])
         exe = lay_out(self, installed, update, folder="D:\\Full\\CAD\\Update", clear=False)
         with zyn.Program(exe, ["-AUTO"]) as program:
-            self.assertEqual(program.run_to_end([("合番", "Yes"), ("ﾌｧｲﾙ[D:\\Full\\CAD\\big]を[D:\\Full\\CAD\\big.BAK1]に退避"
-                                                 "できませんでした\nﾃﾞｨｽｸの空き容量が不足しています", "OK"), ("更新を中断しました", "OK")]), 0)
+            # The backups are second names of the installed files; the new content fills the disk.
+            self.assertEqual(program.run_to_end([("合番", "Yes"), ("ﾌｧｲﾙ[D:\\tmp\\ZynUpdate\\Full\\CAD\\big]を[D:\\Full\\CAD"
+                                                 "\\big]に更新できませんでした\nﾃﾞｨｽｸの空き容量が不足しています", "OK"),
+                                                ("更新を中断しました", "OK")]), 0)
         program_files = {"D:\\Full\\CAD\\Update\\" + name: data for name, data in PROGRAM.items()}
         self.assertEqual((cad_tree("D:\\Full"), logs("D:\\Full\\CAD\\Update")), (dict(installed, **program_files), []))
 

@@ -1,0 +1,132 @@
+#include "InstallQueue.h"
+
+#include <deque>
+
+namespace {
+struct CLock {
+    explicit CLock(CRITICAL_SECTION& section) : m_section(section) { ::EnterCriticalSection(&m_section); }
+    ~CLock() { ::LeaveCriticalSection(&m_section); }
+    CRITICAL_SECTION& m_section;
+};
+}  // namespace
+
+struct CPlacedFile {
+    CFileHandle handle;
+    std::string source;
+    std::string target;
+    CSource kind;
+};
+
+struct CInstallJob {
+    CInstallJob() {
+        ::InitializeCriticalSection(&section);
+        ::InitializeConditionVariable(&changed);
+    }
+    ~CInstallJob() { ::DeleteCriticalSection(&section); }
+    CRITICAL_SECTION section;  // guards what follows
+    CONDITION_VARIABLE changed;
+    std::deque<CPlacedFile> waiting;
+    bool busy = false;  // the thread holds a file taken from waiting
+    bool closing = false;
+    bool failed = false;
+    CInstallQueue::CFailure failure;
+};
+
+namespace {
+DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
+    std::unique_ptr<std::shared_ptr<CInstallJob>> owner(static_cast<std::shared_ptr<CInstallJob>*>(parameter));
+    CInstallJob& job = **owner;
+    CLock lock(job.section);
+    for (;;) {
+        while (job.waiting.empty() && !job.closing)
+            ::SleepConditionVariableCS(&job.changed, &job.section, INFINITE);
+        if (job.waiting.empty())
+            return 0;
+        CPlacedFile file = std::move(job.waiting.front());
+        job.waiting.pop_front();
+        job.busy = true;
+        const bool clearOnly = job.failed;
+        BOOL placed = FALSE;
+        DWORD error = ERROR_SUCCESS;
+        {
+            ::LeaveCriticalSection(&job.section);
+            if (clearOnly) {
+                // After a failure what waits is only cleared away, and the undo finds the
+                // installed files as they were.
+                file.handle.reset();
+                ::DeleteFileA((file.target + kInstallTempSuffix).c_str());
+            } else {
+                placed = PutInPlace(std::move(file.handle), file.target, file.kind);
+                error = ::GetLastError();
+            }
+            ::EnterCriticalSection(&job.section);
+        }
+        job.busy = false;
+        if (!placed && !clearOnly) {
+            job.failed = true;
+            job.failure = {file.source, file.target, error};
+        }
+        ::WakeAllConditionVariable(&job.changed);
+    }
+}
+}  // namespace
+
+CInstallQueue::CInstallQueue() : m_job(std::make_shared<CInstallJob>()) {
+    auto reference = std::make_unique<std::shared_ptr<CInstallJob>>(m_job);
+    m_thread.reset(::CreateThread(nullptr, 0, PutFilesInPlace, reference.get(), 0, nullptr));
+    if (m_thread)
+        reference.release();
+}
+
+CInstallQueue::~CInstallQueue() {
+    if (!m_thread)
+        return;
+    {
+        CLock lock(m_job->section);
+        m_job->closing = true;
+        ::WakeAllConditionVariable(&m_job->changed);
+    }
+    ::WaitForSingleObject(m_thread.get(), INFINITE);
+}
+
+BOOL CInstallQueue::Add(const std::string& source, const std::string& target, CSource kind) {
+    if (Failed())
+        return FALSE;
+    CFileHandle placed = PlaceBeside(source, target, kind);
+    if (placed && !m_thread)  // no thread to hand it to: in place at once
+        return PutInPlace(std::move(placed), target, kind) || Fail(source, target);
+    if (!placed)
+        return Fail(source, target);
+    CLock lock(m_job->section);
+    m_job->waiting.push_back({std::move(placed), source, target, kind});
+    ::WakeAllConditionVariable(&m_job->changed);
+    return TRUE;
+}
+
+BOOL CInstallQueue::Finish() {
+    if (m_thread) {
+        CLock lock(m_job->section);
+        while (!m_job->waiting.empty() || m_job->busy)
+            ::SleepConditionVariableCS(&m_job->changed, &m_job->section, INFINITE);
+    }
+    return !Failed();
+}
+
+BOOL CInstallQueue::Fail(const std::string& source, const std::string& target) {
+    m_failure = {source, target, ::GetLastError()};
+    m_failed = true;
+    return FALSE;
+}
+
+BOOL CInstallQueue::Failed() {
+    if (!m_failed && m_thread) {
+        CLock lock(m_job->section);
+        if (m_job->failed) {
+            m_failure = m_job->failure;
+            m_failed = true;
+        }
+    }
+    if (m_failed)
+        ::SetLastError(m_failure.error);
+    return m_failed;
+}

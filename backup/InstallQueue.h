@@ -1,0 +1,43 @@
+#pragma once
+// Installs files while the caller goes on to the next: each file's content is put beside
+// its target at once, and a thread of the queue's own flushes it and renames it over the
+// target, so that the wait for the disk overlaps the work on the files that follow.
+#include <memory>
+#include <string>
+
+#include "InstallFile.h"
+
+struct CInstallJob;
+
+class CInstallQueue {
+public:
+    CInstallQueue();
+    // Waits for every file added to be in place or to have failed.
+    ~CInstallQueue();
+    CInstallQueue(const CInstallQueue&) = delete;
+    CInstallQueue& operator=(const CInstallQueue&) = delete;
+
+    // FALSE when source could not be put beside target, or when a file added earlier
+    // failed; after a failure nothing more is installed, and the system's error and the
+    // failed file's names are kept for the message.
+    BOOL Add(const std::string& source, const std::string& target, CSource kind);
+    // Waits until every file added is in place; FALSE as Add.
+    BOOL Finish();
+
+    struct CFailure {
+        std::string source;
+        std::string target;
+        DWORD error = ERROR_SUCCESS;
+    };
+    // The first failure; after a FALSE from Add or Finish, GetLastError is its error too.
+    const CFailure& Failure() const { return m_failure; }
+
+private:
+    BOOL Fail(const std::string& source, const std::string& target);  // FALSE, keeping the error
+    BOOL Failed();  // sets the failure's error again
+
+    std::shared_ptr<CInstallJob> m_job;
+    CKernelHandle m_thread;
+    bool m_failed = false;
+    CFailure m_failure;
+};
