@@ -56,12 +56,15 @@ CFileHandle CreateNew(const std::string& path, DWORD attributes) {
 // What CopyFile writes (the content, the last-write time, the attributes) into a new file,
 // which stays open for its flush.
 CFileHandle CopyToNew(const std::string& source, const std::string& copy) {
+    // Asked one by one: Wine answers the question for everything at once by working out
+    // the file's path again.
     CFileHandle from(::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!from || !::GetFileInformationByHandle(from.get(), &info))
+    const DWORD attributes = ::GetFileAttributesA(source.c_str());
+    FILETIME written;
+    if (!from || attributes == INVALID_FILE_ATTRIBUTES || !::GetFileTime(from.get(), nullptr, nullptr, &written))
         return CFileHandle();
-    CFileHandle to = CreateNew(copy, info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    CFileHandle to = CreateNew(copy, attributes & ~FILE_ATTRIBUTE_DIRECTORY);
     std::vector<char> block(kCopyBlock);
     DWORD got = 0;
     while (to) {
@@ -70,7 +73,7 @@ CFileHandle CopyToNew(const std::string& source, const std::string& copy) {
         if (got == 0)
             break;
     }
-    if (to && !::SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime))
+    if (to && !::SetFileTime(to.get(), nullptr, nullptr, &written))
         return CFileHandle();
     return to;
 }
@@ -109,27 +112,19 @@ CFileHandle PlaceBeside(const std::string& source, const std::string& target, CS
     return placed;
 }
 
-BOOL PutInPlace(CFileHandle placed, const std::string& target, CSource kind) {
+BOOL PutInPlace(CFileHandle placed, const std::string& target) {
     const std::string temp = target + kInstallTempSuffix;
-    // A backup's second name is renamed over a third when the target is already that
-    // file; renaming a name over another of the same file changes nothing on some systems
-    // and leaves the temporary name.
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool third = kind == CSource::kBackup &&
-                       (!::GetFileInformationByHandle(placed.get(), &info) || info.nNumberOfLinks > 2);
     if (!::FlushFileBuffers(placed.get()))
         return FailWithout(temp, placed);
     placed.reset();
     if (!MoveOver(temp, target) && !MoveOverOwnImage(temp, target))
         return FailWithout(temp, placed);
-    if (third)
-        ::DeleteFileA(temp.c_str());
     return TRUE;
 }
 
 BOOL InstallFile(const std::string& source, const std::string& target, CSource kind) {
     CFileHandle placed = PlaceBeside(source, target, kind);
-    return placed && PutInPlace(std::move(placed), target, kind);
+    return placed && PutInPlace(std::move(placed), target);
 }
 
 std::string FailureCause(DWORD error) {

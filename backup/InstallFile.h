@@ -29,7 +29,7 @@ BOOL InstallFile(const std::string& source, const std::string& target, CSource k
 // InstallFile in two halves, which may run on different threads: the content under the
 // temporary name, still open; then its flush and the rename. Each fails as InstallFile.
 CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind);
-BOOL PutInPlace(CFileHandle placed, const std::string& target, CSource kind);
+BOOL PutInPlace(CFileHandle placed, const std::string& target);
 
 // The line a failure message gains when the system's error has a cause worth naming.
 std::string FailureCause(DWORD error);

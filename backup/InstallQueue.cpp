@@ -14,7 +14,6 @@ struct CPlacedFile {
     CFileHandle handle;
     std::string source;
     std::string target;
-    CSource kind;
 };
 
 struct CInstallJob {
@@ -56,7 +55,7 @@ DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
                 file.handle.reset();
                 ::DeleteFileA((file.target + kInstallTempSuffix).c_str());
             } else {
-                placed = PutInPlace(std::move(file.handle), file.target, file.kind);
+                placed = PutInPlace(std::move(file.handle), file.target);
                 error = ::GetLastError();
             }
             ::EnterCriticalSection(&job.section);
@@ -94,11 +93,11 @@ BOOL CInstallQueue::Add(const std::string& source, const std::string& target, CS
         return FALSE;
     CFileHandle placed = PlaceBeside(source, target, kind);
     if (placed && !m_thread)  // no thread to hand it to: in place at once
-        return PutInPlace(std::move(placed), target, kind) || Fail(source, target);
+        return PutInPlace(std::move(placed), target) || Fail(source, target);
     if (!placed)
         return Fail(source, target);
     CLock lock(m_job->section);
-    m_job->waiting.push_back({std::move(placed), source, target, kind});
+    m_job->waiting.push_back({std::move(placed), source, target});
     ::WakeAllConditionVariable(&m_job->changed);
     return TRUE;
 }

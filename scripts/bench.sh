@@ -13,6 +13,28 @@ export ZYN_BUILD=${ZYN_BUILD:-$root/build}
 "$root/scripts/build.sh" "$ZYN_BUILD"
 cmake --build "$ZYN_BUILD" --target zynbench
 
+# A root filesystem without a journal, as on these machines, makes ext4 pass over every
+# inode freed in the last minutes before it gives out a new one: file creation after a
+# deletion then slows by up to twenty times, unevenly from step to step. Drive D is
+# therefore a journaled ext4 image of its own, as a Windows volume is journaled, where it
+# can be mounted (root); elsewhere it stays build/drive_d.
+drive="$ZYN_BUILD/bench-drive"
+end_bench() {
+  if type zyn_wine_stop >/dev/null 2>&1; then zyn_wine_stop; fi
+  if mountpoint -q "$drive"; then umount "$drive" && rm -f "$drive.img"; fi
+}
+trap end_bench EXIT
+if [ -z "${ZYN_DRIVE_D:-}" ] && [ "$(id -u)" = 0 ] && command -v mkfs.ext4 >/dev/null; then
+  mountpoint -q "$drive" && umount "$drive"
+  mkdir -p "$drive"
+  rm -f "$drive.img"
+  truncate -s 12G "$drive.img"
+  if mkfs.ext4 -q -F "$drive.img" && mount -o loop "$drive.img" "$drive"; then
+    export ZYN_DRIVE_D="$drive"
+  fi
+fi
+echo "bench: drive D is ${ZYN_DRIVE_D:-$ZYN_BUILD/drive_d} ($(df --output=fstype "${ZYN_DRIVE_D:-$ZYN_BUILD}" | tail -1))"
+
 cpu=${BENCH_CPU:-$(($(nproc) - 1))}
 other=$(( cpu == 0 ? 1 : 0 ))
 [ "$(nproc)" -gt 1 ] || other=$cpu
@@ -24,7 +46,6 @@ wineserver -w >/dev/null 2>&1 || true
 unset DISPLAY
 taskset -p -c "$cpu" $$ >/dev/null
 source "$root/scripts/wine-env.sh"
-trap zyn_wine_stop EXIT
 echo "bench: timed processes on CPU $cpu, the update server on CPU $other; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 taskset -c "$other" python3 "$root/scripts/bench/bench.py" --cpu "$cpu" "$@"
 echo "bench: load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -171,6 +171,31 @@ TEST_F(Update, ACopyOntoALockedFileFailsAndOnlyTheFilesSavedArePutBack) {
     EXPECT_EQ(TreeOf(root + "Prog\\"), Files{});
 }
 
+// Without backups (a simple mode), a file that fails while it is renamed into place on
+// the installing thread stops the run: what waited behind it is cleared away, not installed.
+TEST_F(Update, AFileThatFailsInPlaceStopsTheFilesBehindIt) {
+    Lay({{"a", "old"}, {"locked", "old"}, {"c", "old"}}, {{"a", "new"}, {"locked", "new"}, {"c", "new"}});
+    CFileHandle holder = Lock("locked");
+    auto& app = static_cast<CZynUpdateApp&>(*AfxGetApp());
+    app.m_nMode = 1;
+    const BOOL replaced = dlg.Replace(FALSE);
+    app.m_nMode = 0;
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(Shown(boxes), Texts{Box("CZynUpdateDlg::Replace", MB_OK, "ﾌｧｲﾙ[" + dlg.m_strWorkDir + "locked]を[" + cad +
+                                                                          "locked]に更新できませんでした")});
+    EXPECT_EQ(TreeOf(cad), (Files{{"a", "new"}, {"locked", "old"}, {"c", "old"}}));
+}
+
+// A backup is a second name of the installed file: an old backup name that already names
+// it is replaced, never written through.
+TEST_F(Update, AnOldBackupThatNamesTheInstalledFileIsNotWrittenThrough) {
+    Lay({{"a", "old"}}, {{"a", "new"}});
+    const std::string a = cad + "a", backup = a + ".BAK1";
+    ASSERT_TRUE(::CreateHardLinkA(backup.c_str(), a.c_str(), nullptr));
+    EXPECT_TRUE(dlg.Replace(FALSE));
+    EXPECT_EQ(TreeOf(cad), (Files{{"a", "new"}, {"a.BAK1", "old"}}));
+}
+
 TEST_F(Update, ARestoreUndoNeverCopiesAStaleSafetyCopy) {
     // The first file was deleted meanwhile and has an old safety copy; the second is locked
     // and fails before its safety copy is made.
