@@ -2,13 +2,7 @@
 
 #include <deque>
 
-namespace {
-struct CLock {
-    explicit CLock(CRITICAL_SECTION& section) : m_section(section) { ::EnterCriticalSection(&m_section); }
-    ~CLock() { ::LeaveCriticalSection(&m_section); }
-    CRITICAL_SECTION& m_section;
-};
-}  // namespace
+#include "Lock.h"
 
 struct CPlacedFile {
     CFileHandle handle;

@@ -3,14 +3,7 @@
 #include <atomic>
 
 #include "DownloadPlan.h"
-
-namespace {
-struct CLock {
-    explicit CLock(CRITICAL_SECTION& section) : m_section(section) { ::EnterCriticalSection(&m_section); }
-    ~CLock() { ::LeaveCriticalSection(&m_section); }
-    CRITICAL_SECTION& m_section;
-};
-}  // namespace
+#include "Lock.h"
 
 struct CReadJob {
     CReadJob() { ::InitializeCriticalSection(&section); }
