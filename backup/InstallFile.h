@@ -24,7 +24,7 @@ BOOL DuplicateFile(const std::string& source, const std::string& copy);
 
 // Puts source's content beside target under the temporary name, flushes it and renames it
 // over target. FALSE with the system's error kept when it could not; no temporary file is left.
-BOOL InstallFile(const std::string& source, const std::string& target, CSource kind = CSource::kUpdate);
+BOOL InstallFile(const std::string& source, const std::string& target, CSource kind);
 
 // InstallFile in two halves, which may run on different threads: the content under the
 // temporary name, still open; then its flush and the rename. Each fails as InstallFile.

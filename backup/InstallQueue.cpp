@@ -41,19 +41,17 @@ DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
         const bool clearOnly = job.failed;
         BOOL placed = FALSE;
         DWORD error = ERROR_SUCCESS;
-        {
-            ::LeaveCriticalSection(&job.section);
-            if (clearOnly) {
-                // After a failure what waits is only cleared away, and the undo finds the
-                // installed files as they were.
-                file.handle.reset();
-                ::DeleteFileA((file.target + kInstallTempSuffix).c_str());
-            } else {
-                placed = PutInPlace(std::move(file.handle), file.target);
-                error = ::GetLastError();
-            }
-            ::EnterCriticalSection(&job.section);
+        ::LeaveCriticalSection(&job.section);
+        if (clearOnly) {
+            // After a failure what waits is only cleared away, and the undo finds the
+            // installed files as they were.
+            file.handle.reset();
+            ::DeleteFileA((file.target + kInstallTempSuffix).c_str());
+        } else {
+            placed = PutInPlace(std::move(file.handle), file.target);
+            error = ::GetLastError();
         }
+        ::EnterCriticalSection(&job.section);
         job.busy = false;
         if (!placed && !clearOnly) {
             job.failed = true;

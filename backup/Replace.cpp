@@ -52,10 +52,10 @@ private:
     Comparison Compare(const std::string& src, const std::string& dst);
     BOOL Save(int index, const std::string& dst, const std::string& bak);
     BOOL Install(const std::string& src, const std::string& dst, bool created);
-    void FailInstall() {
-        const CInstallQueue::CFailure& failure = m_installs.Failure();
-        Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", failure.source.c_str(), failure.target.c_str(), m_verb));
+    void FailToInstall(const std::string& src, const std::string& dst) {
+        Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
     }
+    void FailInstall() { FailToInstall(m_installs.Failure().source, m_installs.Failure().target); }
     void Fail(const std::string& text) {
         std::string cause = FailureCause(::GetLastError());
         m_dlg.MessageBox(text + cause, kCaption, MB_OK);
@@ -90,7 +90,7 @@ BOOL CReplaceRun::Entry(int index, bool last) {
     // The record names the file before anything of it changes, so that the next start can
     // clear or undo whatever a kill leaves.
     if (std::fprintf(m_record, "%s%s\n", created ? "*" : "", dst.c_str()) < 0 || std::fflush(m_record) != 0) {
-        Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
+        FailToInstall(src, dst);
         return FALSE;
     }
     if (m_dlg.Mode() == 0 && !created) {
@@ -100,7 +100,7 @@ BOOL CReplaceRun::Entry(int index, bool last) {
         CFileHandle probe(::CreateFileA(dst.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
         if (!probe) {
-            Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
+            FailToInstall(src, dst);
             return FALSE;
         }
         probe.reset();
