@@ -55,14 +55,17 @@ CFileHandle CreateNew(const std::string& path, DWORD attributes) {
 
 // What CopyFile writes (the content, the last-write time, the attributes) into a new file,
 // which stays open for its flush.
-CFileHandle CopyToNew(const std::string& source, const std::string& copy) {
+CFileHandle CopyToNew(const std::string& source, const std::string& copy, CFileHandle from = CFileHandle()) {
+    if (!from)
+        from.reset(::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     // Asked one by one: Wine answers the question for everything at once by working out
     // the file's path again.
-    CFileHandle from(::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     const DWORD attributes = ::GetFileAttributesA(source.c_str());
     FILETIME written;
-    if (!from || attributes == INVALID_FILE_ATTRIBUTES || !::GetFileTime(from.get(), nullptr, nullptr, &written))
+    LARGE_INTEGER start = {};
+    if (!from || attributes == INVALID_FILE_ATTRIBUTES || !::GetFileTime(from.get(), nullptr, nullptr, &written) ||
+        !::SetFilePointerEx(from.get(), start, nullptr, FILE_BEGIN))
         return CFileHandle();
     CFileHandle to = CreateNew(copy, attributes & ~FILE_ATTRIBUTE_DIRECTORY);
     std::vector<char> block(kCopyBlock);
@@ -103,10 +106,10 @@ BOOL DuplicateFile(const std::string& source, const std::string& copy) {
     return copied ? TRUE : FailWithout(copy, copied);
 }
 
-CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind) {
+CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind, CFileHandle opened) {
     const std::string temp = target + kInstallTempSuffix;
     CFileHandle placed = kind == CSource::kBackup ? (DuplicateFile(source, temp) ? OpenPlaced(temp) : CFileHandle())
-                                                  : CopyToNew(source, temp);
+                                                  : CopyToNew(source, temp, std::move(opened));
     if (!placed)
         FailWithout(temp, placed);
     return placed;

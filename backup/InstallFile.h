@@ -28,7 +28,9 @@ BOOL InstallFile(const std::string& source, const std::string& target, CSource k
 
 // InstallFile in two halves, which may run on different threads: the content under the
 // temporary name, still open; then its flush and the rename. Each fails as InstallFile.
-CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind);
+// An update's file already open (opened) is copied from its start.
+CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind,
+                        CFileHandle opened = CFileHandle());
 BOOL PutInPlace(CFileHandle placed, const std::string& target);
 
 // The line a failure message gains when the system's error has a cause worth naming.

@@ -80,10 +80,10 @@ CInstallQueue::~CInstallQueue() {
     ::WaitForSingleObject(m_thread.get(), INFINITE);
 }
 
-BOOL CInstallQueue::Add(const std::string& source, const std::string& target, CSource kind) {
+BOOL CInstallQueue::Add(const std::string& source, const std::string& target, CSource kind, CFileHandle opened) {
     if (Failed())
         return FALSE;
-    CFileHandle placed = PlaceBeside(source, target, kind);
+    CFileHandle placed = PlaceBeside(source, target, kind, std::move(opened));
     if (placed && !m_thread)  // no thread to hand it to: in place at once
         return PutInPlace(std::move(placed), target) || Fail(source, target);
     if (!placed)

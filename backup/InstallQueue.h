@@ -20,7 +20,8 @@ public:
     // FALSE when source could not be put beside target, or when a file added earlier
     // failed; after a failure nothing more is installed, and the system's error and the
     // failed file's names are kept for the message.
-    BOOL Add(const std::string& source, const std::string& target, CSource kind);
+    // An update's file already open (opened) is copied from its start.
+    BOOL Add(const std::string& source, const std::string& target, CSource kind, CFileHandle opened = CFileHandle());
     // Waits until every file added is in place; FALSE as Add.
     BOOL Finish();
 

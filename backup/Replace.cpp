@@ -17,6 +17,12 @@ const char kCaption[] = "CZynUpdateDlg::Replace";
 
 bool FileExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
 
+CFileHandle OpenToRead(const std::string& path, DWORD access) {
+    return CFileHandle(::CreateFileA(path.c_str(), GENERIC_READ | access,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
 bool IsEmptyFile(const std::string& path) {
     struct _stat info;
     return _stat(path.c_str(), &info) == 0 && info.st_size == 0;
@@ -49,9 +55,9 @@ public:
 
 private:
     enum Comparison { kSame, kDifferent };
-    Comparison Compare(const std::string& src, const std::string& dst);
+    Comparison Compare(HANDLE source, HANDLE installed, const std::string& src, const std::string& dst);
     BOOL Save(int index, const std::string& dst, const std::string& bak);
-    BOOL Install(const std::string& src, const std::string& dst, bool created);
+    BOOL Install(const std::string& src, const std::string& dst, bool created, CFileHandle source);
     void FailToInstall(const std::string& src, const std::string& dst) {
         Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
     }
@@ -82,42 +88,48 @@ BOOL CReplaceRun::Entry(int index, bool last) {
 
     // Simple modes keep no backups; a file new to the installation needs none.
     const bool created = !FileExists(dst);
-    if (m_dlg.Mode() == 0 && !created && Compare(src, dst) == kSame) {
-        if (shown)
-            m_progress.SetPos(index + 1);
-        return TRUE;
+    CFileHandle source;  // read for the comparison, then again for the copy
+    if (m_dlg.Mode() == 0 && !created) {
+        // Opened to be deleted and shared with all, the file opens only while no other
+        // program holds it. One held could not be replaced, nor its backup, a second name
+        // of it where the volume allows, be removed again.
+        CFileHandle installed = OpenToRead(dst, DELETE);
+        const bool held = !installed;
+        if (held)
+            installed = OpenToRead(dst, 0);
+        source = OpenToRead(src, 0);
+        if (Compare(source.get(), installed.get(), src, dst) == kSame) {
+            if (shown)
+                m_progress.SetPos(index + 1);
+            return TRUE;
+        }
+        if (held) {
+            FailToInstall(src, dst);
+            return FALSE;
+        }
     }
+    if (m_bRestore)
+        source.reset();  // a backup is not copied but named again
     // The record names the file before anything of it changes, so that the next start can
     // clear or undo whatever a kill leaves.
     if (std::fprintf(m_record, "%s%s\n", created ? "*" : "", dst.c_str()) < 0 || std::fflush(m_record) != 0) {
         FailToInstall(src, dst);
         return FALSE;
     }
-    if (m_dlg.Mode() == 0 && !created) {
-        // A backup is a second name of the file where the volume allows, and a second name
-        // of a file that another program holds could not be removed again: that program
-        // must let go first.
-        CFileHandle probe(::CreateFileA(dst.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!probe) {
-            FailToInstall(src, dst);
-            return FALSE;
-        }
-        probe.reset();
-        if (!Save(index, dst, bak))
-            return FALSE;
-    }
+    if (m_dlg.Mode() == 0 && !created && !Save(index, dst, bak))
+        return FALSE;
     if (shown)
         m_progress.SetMessage(StrFormat("%sを%s中", dst.c_str(), m_verb));
-    if (!Install(src, dst, created))
+    if (!Install(src, dst, created, std::move(source)))
         return FALSE;
     if (shown)
         m_progress.SetPos(index + 1);
     return TRUE;
 }
 
-CReplaceRun::Comparison CReplaceRun::Compare(const std::string& src, const std::string& dst) {
-    switch (RixCompareFiles(src, dst)) {
+CReplaceRun::Comparison CReplaceRun::Compare(HANDLE source, HANDLE installed, const std::string& src,
+                                             const std::string& dst) {
+    switch (RixCompareOpenFiles(source, installed)) {
     case 0:
         return kSame;
     case 2:  // reported, then handled as a changed file
@@ -145,14 +157,14 @@ BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak
     return TRUE;
 }
 
-BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool created) {
+BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool created, CFileHandle source) {
     std::string folder = dst;
     RixSetPathParts(folder, nullptr, nullptr, "", "");
     if (created && !FileExists(folder) && !RixMakeFolder(folder)) {
         Fail(StrFormat("ﾌｫﾙﾀﾞ[%s]を作成できませんでした", folder.c_str()));
         return FALSE;
     }
-    if (!m_installs.Add(src, dst, m_bRestore ? CSource::kBackup : CSource::kUpdate)) {
+    if (!m_installs.Add(src, dst, m_bRestore ? CSource::kBackup : CSource::kUpdate, std::move(source))) {
         FailInstall();
         return FALSE;
     }

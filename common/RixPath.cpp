@@ -194,24 +194,30 @@ int RixDeleteFolder(const std::string& path) {
 }
 
 int RixCompareFiles(const std::string& path1, const std::string& path2) {
-    struct _stati64 stat1, stat2;
-    if (_stati64(path1.c_str(), &stat1) != 0 || _stati64(path2.c_str(), &stat2) != 0)
+    CFileHandle file1(::CreateFileA(path1.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    CFileHandle file2(::CreateFileA(path2.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return RixCompareOpenFiles(file1.get(), file2.get());
+}
+
+int RixCompareOpenFiles(HANDLE file1, HANDLE file2) {
+    LARGE_INTEGER size1, size2;
+    if (!::GetFileSizeEx(file1, &size1) || !::GetFileSizeEx(file2, &size2))
         return 2;
-    if (stat1.st_size != stat2.st_size)
+    if (size1.QuadPart != size2.QuadPart)
         return 1;
-    CStdioFile file1(std::fopen(path1.c_str(), "rb")), file2(std::fopen(path2.c_str(), "rb"));
-    if (!file1 || !file2)
-        return 2;
     // Block by block, in constant memory, up to the first difference.
-    static const size_t kBlock = 64 * 1024;
+    static const DWORD kBlock = 64 * 1024;
     std::vector<char> block1(kBlock), block2(kBlock);
-    for (__int64 left = stat1.st_size; left > 0;) {
-        size_t size = left < static_cast<__int64>(kBlock) ? static_cast<size_t>(left) : kBlock;
-        if (std::fread(block1.data(), 1, size, file1.get()) != size || std::fread(block2.data(), 1, size, file2.get()) != size)
+    for (LONGLONG left = size1.QuadPart; left > 0;) {
+        DWORD size = left < kBlock ? static_cast<DWORD>(left) : kBlock, got1 = 0, got2 = 0;
+        if (!::ReadFile(file1, block1.data(), size, &got1, nullptr) || got1 != size ||
+            !::ReadFile(file2, block2.data(), size, &got2, nullptr) || got2 != size)
             return 2;
         if (std::memcmp(block1.data(), block2.data(), size) != 0)
             return 1;
-        left -= static_cast<__int64>(size);
+        left -= size;
     }
     return 0;
 }

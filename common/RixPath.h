@@ -27,3 +27,5 @@ int RixFindFiles(const std::string& folder, const char* pattern, CFindDataList& 
 int RixDeleteFolder(const std::string& path);
 // 0 same size and bytes, 1 different, 2 not comparable.
 int RixCompareFiles(const std::string& path1, const std::string& path2);
+// The same for two files already open for reading, each read from where it stands.
+int RixCompareOpenFiles(HANDLE file1, HANDLE file2);
