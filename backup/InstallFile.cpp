@@ -68,7 +68,9 @@ CFileHandle CopyToNew(const std::string& source, const std::string& copy, CFileH
         !::SetFilePointerEx(from.get(), start, nullptr, FILE_BEGIN))
         return CFileHandle();
     CFileHandle to = CreateNew(copy, attributes & ~FILE_ATTRIBUTE_DIRECTORY);
-    std::vector<char> block(kCopyBlock);
+    // Kept for the thread's next file: a block this large, freed and taken again, comes
+    // back from Wine as fresh pages that fault one by one as they are written.
+    static thread_local std::vector<char> block(kCopyBlock);
     DWORD got = 0;
     while (to) {
         if (!::ReadFile(from.get(), block.data(), kCopyBlock, &got, nullptr) || !WriteAll(to.get(), block.data(), got))

@@ -209,7 +209,8 @@ int RixCompareOpenFiles(HANDLE file1, HANDLE file2) {
         return 1;
     // Block by block, in constant memory, up to the first difference.
     static const DWORD kBlock = 64 * 1024;
-    std::vector<char> block1(kBlock), block2(kBlock);
+    // Kept for the thread's next comparison, as fresh blocks would fault page by page.
+    static thread_local std::vector<char> block1(kBlock), block2(kBlock);
     for (LONGLONG left = size1.QuadPart; left > 0;) {
         DWORD size = left < kBlock ? static_cast<DWORD>(left) : kBlock, got1 = 0, got2 = 0;
         if (!::ReadFile(file1, block1.data(), size, &got1, nullptr) || got1 != size ||

@@ -68,6 +68,15 @@ bool CreateFolderChain(std::wstring folder) {
     return ::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+// A file that did not exist is created as new, and only one in the way is emptied:
+// truncating even an empty file makes ext4 under Wine write it out at its close.
+CFileHandle CreateTarget(const std::wstring& path) {
+    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file && ::GetLastError() == ERROR_FILE_EXISTS)
+        file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file;
+}
+
 // A raw deflate stream, ended with its owner.
 struct CInflateStream {
     CInflateStream() : ready(inflateInit2(&stream, -MAX_WBITS) == Z_OK) {}
@@ -260,8 +269,7 @@ void CExtraction::ExtractMember(const CZipMember& member) {
     Info("  inflating: " + target.ansiPath);
     int result;
     {
-        CFileHandle file(::CreateFileW(target.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        CFileHandle file = CreateTarget(target.path);
         if (!file) {
             Report(PK_ERR, "error: cannot create " + target.ansiPath);
             return;

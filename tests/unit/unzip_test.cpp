@@ -198,6 +198,8 @@ TEST(UnzipDll, ResultsFilesAndRefusals) {
         {"member inflates beyond its size", Zip({{"big", std::string(100000, 'z'), true, 20, "", 1000}, {"ok", "ok"}}),
          PK_ERR, {{"ok", "ok"}}, {"big: the data inflates beyond the member's declared size"}},
         {"overlapping members", Zip({{"one", "same"}, {"two", "same", true, 20, "", 0, 0}}), PK_BOMB, {}, {}},
+        {"a name twice: the later member empties the earlier", Zip({{"twice", "the first, longer"}, {"twice", "2nd"}}),
+         PK_OK, {{"twice", "2nd"}}, {}},
         {"end record counts too few", Zip({{"one", "1"}, {"two", "2"}}, "", 1), PK_BADERR, {}, {}},
         {"end signature in the comment", Zip({{"ok", "ok"}}, "", -1, "PK\x05\x06 not the end"), PK_OK, {{"ok", "ok"}}, {}},
         {"UTF-8 only from Linux", Zip({{"CAD/" + kTable + ".txt", "t", true, 0x0314}, {"dos" + kTable, "d"}}), PK_OK,
