@@ -1,13 +1,15 @@
 #include "InstallFile.h"
 
+#include <winternl.h>
+
 #include <vector>
 
 #include "RixPath.h"
 
 namespace {
 const DWORD kCopyBlock = 256 * 1024;
-// The placed file is written and flushed through one handle.
-const DWORD kPlacedAccess = GENERIC_WRITE;
+// The placed file is written, flushed and renamed through one handle.
+const DWORD kPlacedAccess = GENERIC_WRITE | DELETE;
 
 bool IsOwnImage(const std::string& path) {
     std::string self;
@@ -17,6 +19,39 @@ bool IsOwnImage(const std::string& path) {
 
 bool MoveOver(const std::string& from, const std::string& to) {
     return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+// A new name for an open file, as a rename or a second name takes it: the full path behind
+// the prefix of the system's own layer, which every layer passes on unchanged. Empty when
+// the name cannot be converted.
+template <class Information>
+std::vector<BYTE> NameInformation(const std::string& name, BOOLEAN replace) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+    if (length <= 0)
+        return {};
+    const std::wstring prefix = L"\\??\\";
+    std::vector<BYTE> buffer(sizeof(Information) + (prefix.size() + length) * sizeof(WCHAR));
+    auto* information = reinterpret_cast<Information*>(buffer.data());
+    information->ReplaceIfExists = replace;
+    prefix.copy(information->FileName, prefix.size());
+    ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, information->FileName + prefix.size(), length);
+    information->FileNameLength = static_cast<DWORD>((prefix.size() + length - 1) * sizeof(WCHAR));
+    return buffer;
+}
+
+// Through a handle the system need not find the file again, which costs Wine a walk of
+// its path. A file gets a second name that way only from the system's own layer.
+bool MoveOpenFileOver(HANDLE file, const std::string& to) {
+    std::vector<BYTE> rename = NameInformation<FILE_RENAME_INFO>(to, TRUE);
+    return !rename.empty() &&
+           ::SetFileInformationByHandle(file, FileRenameInfo, rename.data(), static_cast<DWORD>(rename.size()));
+}
+
+bool LinkOpenFile(HANDLE file, const std::string& name) {
+    std::vector<BYTE> link = NameInformation<FILE_LINK_INFORMATION>(name, FALSE);
+    IO_STATUS_BLOCK status;
+    return !link.empty() &&
+           ::NtSetInformationFile(file, &status, link.data(), static_cast<ULONG>(link.size()), FileLinkInformation) >= 0;
 }
 
 // Windows replaces no image that a process runs, but lets it be renamed within its folder.
@@ -68,8 +103,8 @@ CFileHandle CopyToNew(const std::string& source, const std::string& copy, CFileH
         !::SetFilePointerEx(from.get(), start, nullptr, FILE_BEGIN))
         return CFileHandle();
     CFileHandle to = CreateNew(copy, attributes & ~FILE_ATTRIBUTE_DIRECTORY);
-    // Kept for the thread's next file: a block this large, freed and taken again, comes
-    // back from Wine as fresh pages that fault one by one as they are written.
+    // Kept for the thread's next file: a block this large goes back to the system when
+    // freed, and a new one faults in page by page as it is written.
     static thread_local std::vector<char> block(kCopyBlock);
     DWORD got = 0;
     while (to) {
@@ -98,7 +133,11 @@ BOOL FailWithout(const std::string& temp, CFileHandle& placed) {
 }
 }  // namespace
 
-BOOL DuplicateFile(const std::string& source, const std::string& copy) {
+BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened) {
+    if (opened && LinkOpenFile(opened.get(), copy))
+        return TRUE;
+    // A name in the way goes only once no handle of its file is open.
+    opened.reset();
     if (::CreateHardLinkA(copy.c_str(), source.c_str(), nullptr))
         return TRUE;
     if (::GetLastError() == ERROR_ALREADY_EXISTS && ::DeleteFileA(copy.c_str()) &&
@@ -110,8 +149,12 @@ BOOL DuplicateFile(const std::string& source, const std::string& copy) {
 
 CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind, CFileHandle opened) {
     const std::string temp = target + kInstallTempSuffix;
-    CFileHandle placed = kind == CSource::kBackup ? (DuplicateFile(source, temp) ? OpenPlaced(temp) : CFileHandle())
-                                                  : CopyToNew(source, temp, std::move(opened));
+    CFileHandle placed;
+    if (kind == CSource::kUpdate) {
+        placed = CopyToNew(source, temp, std::move(opened));
+    } else if (DuplicateFile(source, temp, std::move(opened))) {
+        placed = OpenPlaced(temp);
+    }
     if (!placed)
         FailWithout(temp, placed);
     return placed;
@@ -121,6 +164,8 @@ BOOL PutInPlace(CFileHandle placed, const std::string& target) {
     const std::string temp = target + kInstallTempSuffix;
     if (!::FlushFileBuffers(placed.get()))
         return FailWithout(temp, placed);
+    if (MoveOpenFileOver(placed.get(), target))
+        return TRUE;
     placed.reset();
     if (!MoveOver(temp, target) && !MoveOverOwnImage(temp, target))
         return FailWithout(temp, placed);

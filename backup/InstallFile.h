@@ -19,8 +19,9 @@ enum class CSource { kUpdate, kBackup };
 
 // Makes copy hold what source holds: a second name of the same data where the volume
 // allows (nothing is written), a copy elsewhere. Whatever copy named before goes first,
-// so that writing through an old second name can never change source.
-BOOL DuplicateFile(const std::string& source, const std::string& copy);
+// so that writing through an old second name can never change source. Source already
+// open (opened) is named through that handle, which is closed on return.
+BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened = CFileHandle());
 
 // Puts source's content beside target under the temporary name, flushes it and renames it
 // over target. FALSE with the system's error kept when it could not; no temporary file is left.
@@ -28,7 +29,8 @@ BOOL InstallFile(const std::string& source, const std::string& target, CSource k
 
 // InstallFile in two halves, which may run on different threads: the content under the
 // temporary name, still open; then its flush and the rename. Each fails as InstallFile.
-// An update's file already open (opened) is copied from its start.
+// An update's file already open (opened) is copied from its start; a backup already open
+// is named through that handle.
 CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind,
                         CFileHandle opened = CFileHandle());
 BOOL PutInPlace(CFileHandle placed, const std::string& target);

@@ -56,7 +56,7 @@ public:
 private:
     enum Comparison { kSame, kDifferent };
     Comparison Compare(HANDLE source, HANDLE installed, const std::string& src, const std::string& dst);
-    BOOL Save(int index, const std::string& dst, const std::string& bak);
+    BOOL Save(int index, const std::string& dst, const std::string& bak, CFileHandle installed);
     BOOL Install(const std::string& src, const std::string& dst, bool created, CFileHandle source);
     void FailToInstall(const std::string& src, const std::string& dst) {
         Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
@@ -88,12 +88,13 @@ BOOL CReplaceRun::Entry(int index, bool last) {
 
     // Simple modes keep no backups; a file new to the installation needs none.
     const bool created = !FileExists(dst);
-    CFileHandle source;  // read for the comparison, then again for the copy
+    CFileHandle source;     // read for the comparison, then copied or named again
+    CFileHandle installed;  // read for the comparison, then named again as its backup
     if (m_dlg.Mode() == 0 && !created) {
         // Opened to be deleted and shared with all, the file opens only while no other
         // program holds it. One held could not be replaced, nor its backup, a second name
         // of it where the volume allows, be removed again.
-        CFileHandle installed = OpenToRead(dst, DELETE);
+        installed = OpenToRead(dst, DELETE);
         const bool held = !installed;
         if (held)
             installed = OpenToRead(dst, 0);
@@ -108,15 +109,15 @@ BOOL CReplaceRun::Entry(int index, bool last) {
             return FALSE;
         }
     }
-    if (m_bRestore)
-        source.reset();  // a backup is not copied but named again
     // The record names the file before anything of it changes, so that the next start can
     // clear or undo whatever a kill leaves.
     if (std::fprintf(m_record, "%s%s\n", created ? "*" : "", dst.c_str()) < 0 || std::fflush(m_record) != 0) {
         FailToInstall(src, dst);
         return FALSE;
     }
-    if (m_dlg.Mode() == 0 && !created && !Save(index, dst, bak))
+    // The backup takes the installed file's handle and closes it, as no file held open
+    // could be replaced.
+    if (m_dlg.Mode() == 0 && !created && !Save(index, dst, bak, std::move(installed)))
         return FALSE;
     if (shown)
         m_progress.SetMessage(StrFormat("%sを%s中", dst.c_str(), m_verb));
@@ -140,9 +141,9 @@ CReplaceRun::Comparison CReplaceRun::Compare(HANDLE source, HANDLE installed, co
     }
 }
 
-BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak) {
+BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak, CFileHandle installed) {
     std::string failure = StrFormat("ﾌｧｲﾙ[%s]を[%s]に退避できませんでした", dst.c_str(), bak.c_str());
-    if (!DuplicateFile(dst, bak)) {
+    if (!DuplicateFile(dst, bak, std::move(installed))) {
         Fail(failure);
         return FALSE;
     }
