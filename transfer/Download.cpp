@@ -34,7 +34,6 @@ std::string Validator(HINTERNET request) {
 const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG total, CProgressDlg& progress,
                      bool& bUseless) {
     std::vector<char> bytes;
-    ULONGLONG flushed = done;
     while (done < total) {
         if (progress.IsDue()) {
             progress.SetPos(DownloadPosition(done, total));
@@ -48,12 +47,6 @@ const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG
         if (bUseless)
             return kWriteFailed;
         done += size;
-        if (done - flushed >= kDownloadFlushBytes) {
-            bUseless = !::FlushFileBuffers(file);
-            if (bUseless)
-                return kWriteFailed;
-            flushed = done;
-        }
         // A body that ends before the announced length is as broken as a failed read,
         // but what did arrive is as good as any later rest.
         if (done < total && read != CBodyReader::kMore)

@@ -6,9 +6,6 @@
 const DWORD kDownloadBatchBytes = 1024 * 1024;
 // Reading pauses while this many bytes wait to be written, so a slow disk bounds the memory.
 const DWORD kDownloadQueueBytes = 8 * 1024 * 1024;
-// The file is flushed whenever this much more was written, so that the disk keeps pace with
-// the network and the flush at the end waits for the last piece only.
-const ULONGLONG kDownloadFlushBytes = 16 * 1024 * 1024;
 
 // Bar position (0..100) once done of total bytes are on disk; nothing to fetch is all done.
 inline int DownloadPosition(ULONGLONG done, ULONGLONG total) {
