@@ -110,9 +110,13 @@ int main(int argc, char** argv) {
     ::QueryPerformanceFrequency(&frequency);
     for (int i = 5; i < argc; ++i) {
         // A phase after extraction, run alone, starts from the extracted tree: the list
-        // that the extraction leaves in memory is made here, outside the time.
+        // that the extraction leaves in memory is made here, outside the time, with the
+        // sizes that bare-create needs as well.
         const std::string phase = argv[i];
-        if (dlg.m_files.empty() && phase != "download" && phase != "extract" && phase != "restore") {
+        const bool listed = !dlg.m_files.empty() && (phase != "bare-create" || sizes.size() == dlg.m_files.size());
+        if (!listed && phase != "download" && phase != "extract" && phase != "restore") {
+            dlg.m_files.clear();
+            sizes.clear();
             CFindDataList found;
             RixFindFiles(dlg.m_strWorkDir, "*.*", found, TRUE);
             for (const WIN32_FIND_DATAA& file : found) {
