@@ -39,8 +39,9 @@ std::vector<BYTE> NameInformation(const std::string& name, BOOLEAN replace) {
     return buffer;
 }
 
-// Through a handle the system need not find the file again, which costs Wine a walk of
-// its path. A file gets a second name that way only from the system's own layer.
+// Named anew through its handle, the file need not be found again by its path, which costs
+// Wine a walk of every parent folder. A second name is given that way only by the system's
+// own layer.
 bool MoveOpenFileOver(HANDLE file, const std::string& to) {
     std::vector<BYTE> rename = NameInformation<FILE_RENAME_INFO>(to, TRUE);
     return !rename.empty() &&

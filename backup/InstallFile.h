@@ -7,7 +7,7 @@
 
 #include "Handle.h"
 
-// The new content is written here first, beside its target; a kill leaves only this name.
+// The new content is put here first, beside its target; a kill leaves only this name.
 const char kInstallTempSuffix[] = ".ZYNNEW";
 // The running program's own file, renamed out of the way of its replacement.
 const char kAsideSuffix[] = ".ZYNOLD";
