@@ -52,9 +52,6 @@ const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG
         if (done < total && read != CBodyReader::kMore)
             return kDownloadFailed;
     }
-    bUseless = !::FlushFileBuffers(file);
-    if (bUseless)
-        return kWriteFailed;
     progress.SetPos(100);
     return nullptr;
 }
@@ -179,6 +176,9 @@ BOOL CZynUpdateDlg::Download() {
         failure = kNotAsSigned;
         bResumable = false;
     }
+    // Not flushed first: a file that a crash leaves short or empty under the final name fails
+    // the signature or the archive's own checks before anything is installed from it, and
+    // is then fetched again.
     if (!failure &&
         !::MoveFileExA(partial.c_str(), m_strUpdateFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         failure = kCreateFailed;
