@@ -10,7 +10,8 @@ namespace {
 // use. This program's own image is held by this process, which puts it aside to replace
 // it: only another copy counts.
 bool IsFileInUse(const std::string& path, const std::string& self) {
-    if (::lstrcmpiA(path.c_str(), self.c_str()) == 0) {
+    // Lengths first: a comparison by the locale, for each of thousands of files, adds up.
+    if (path.size() == self.size() && ::lstrcmpiA(path.c_str(), self.c_str()) == 0) {
         std::vector<std::string> users;
         return RixGetModuleUsers(path, users) > 0;
     }
