@@ -215,6 +215,11 @@ def whole_update(cpu, name, port):
         memory.join()
         if done is None:
             raise RuntimeError("%s: the update did not succeed (exit code %s)" % (name, helper.call("exitcode", 0)["code"]))
+        # The data manager that a successful update starts writes its record into the CAD
+        # folder; the next placement must not delete that folder while it does.
+        record = os.path.join(base, "CAD", "ZynImpDataManager.args")
+        while not os.path.exists(record) and time.perf_counter() < deadline:
+            time.sleep(0.05)
         return done - start, memory.peak_kb
     finally:
         helper.close()
