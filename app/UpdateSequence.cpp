@@ -22,6 +22,8 @@ BOOL CZynUpdateDlg::ExecUpdate() {
     if (download && !Download())
         return FALSE;
     if (Extract() == 0) {
+        if (!m_bArchiveAtFault)  // the DLL, the disk or the work folder failed: the file may be sound
+            return FALSE;
         // A file that does not extract never will: the next run must download it again, not offer it.
         ::DeleteFileA(m_strUpdateFile.c_str());
         MessageBox(StrFormat("更新ﾌｧｲﾙ[%s]は正しい更新ｱｰｶｲﾌﾞではないため削除しました", m_strUpdateFile.c_str()),

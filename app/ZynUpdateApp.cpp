@@ -65,22 +65,27 @@ BOOL CZynUpdateApp::InitInstance() {
     if (command.nHelpContext != 0)
         dialog->m_nIDHelp = static_cast<UINT>(command.nHelpContext - 0x20000);
 
-    if (command.bDeleteBackups || command.bCheck || command.bVersion) {
-        if (dialog->ReadSetting(TRUE)) {
-            if (command.bDeleteBackups) {
-                if (dialog->RecoverInterruptedWork())
-                    dialog->DeleteAllBackups(FALSE);
-            } else if (command.bCheck) {
-                m_nExitCode = dialog->CheckUpdate(TRUE);
-            } else {
-                m_nExitCode = dialog->FindNewerVersion();
-            }
-        }
-    } else if (m_bAuto) {
-        // A failed start is reported by the steps that follow; only an installation left
-        // half-updated stops the run here.
-        if (dialog->ReadSetting(TRUE) && !dialog->RecoverInterruptedWork())
+    // The runs that change files hold the installation's lock from start to end.
+    const bool bChanging = command.bDeleteBackups || (m_bAuto && !command.bCheck && !command.bVersion);
+    if (bChanging) {
+        dialog->FindInstallation();
+        if (!dialog->LockInstallation()) {
+            m_nExitCode = kExitAnotherCopy;
             return FALSE;
+        }
+    }
+    if (command.bDeleteBackups) {
+        m_nExitCode = dialog->ReadSetting(TRUE, TRUE) && dialog->DeleteAllBackups(FALSE) ? 0 : kExitFailed;
+    } else if (command.bCheck || command.bVersion) {
+        if (dialog->ReadSetting(TRUE))
+            m_nExitCode = command.bCheck ? dialog->CheckUpdate(TRUE) : dialog->FindNewerVersion();
+    } else if (m_bAuto) {
+        // A start that failed stops here: an installation it could not read or recover, or a count of
+        // generations it never made, is nothing to update.
+        if (!dialog->ReadSetting(TRUE, TRUE)) {
+            AfxMessageBox("更新を中断しました", MB_OK | MB_ICONINFORMATION);
+            return FALSE;
+        }
         dialog->CheckUpdate(TRUE);
         BOOL updated = dialog->ExecUpdate();
         AfxMessageBox(updated ? "更新に成功しました" : "更新を中断しました", MB_OK | MB_ICONINFORMATION);

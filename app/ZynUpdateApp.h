@@ -15,6 +15,10 @@ struct CCommandLine {
     int nHelpContext = 0;         // 0 = none
 };
 
+// Exit codes beyond those of -CHECK and -VER.
+const int kExitFailed = 1;         // -DELBAK could not delete every backup
+const int kExitAnotherCopy = 50;   // another copy is changing the same installation
+
 class CZynUpdateApp : public CWinApp {
 public:
     CZynUpdateApp();

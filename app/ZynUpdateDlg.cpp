@@ -31,12 +31,8 @@ BOOL CZynUpdateDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-    if (!ReadSetting(FALSE))
+    if (!ReadSetting(FALSE, TRUE))
         return FALSE;
-    if (!RecoverInterruptedWork()) {
-        EndDialog(IDCANCEL);
-        return FALSE;
-    }
     SetWindowText(StrFormat("%sオンラインアップデート", m_strAppName.c_str()));
     if (Mode() == 0)
         m_stcStatus.SetWindowText("");  // stays empty until the first check writes it
@@ -129,10 +125,13 @@ void CZynUpdateDlg::OnSelect() {
 
 void CZynUpdateDlg::OnExecute() {
     Operation operation = ChosenOperation();
-    if (operation == kNone)
+    if (operation == kNone || !LockInstallation())
         return;
     const char* word = operation == kUpdate ? "更新" : "復元";
+    // Another copy may have changed the generations since they were counted.
+    CountRollbackLogs();
     BOOL result = operation == kUpdate ? ExecUpdate() : Restore();
+    m_lock.Release();
     AfxMessageBox(StrFormat(result ? "%sに成功しました" : "%sを中断しました", word), MB_OK | MB_ICONINFORMATION);
     if (result && Mode() == 1 && AfxMessageBox("ホルビアを起動しますか？", MB_YESNO) == IDYES) {
         if (StartDataManager())
@@ -142,9 +141,11 @@ void CZynUpdateDlg::OnExecute() {
 }
 
 void CZynUpdateDlg::OnDeleteBackup() {
-    if (AfxMessageBox("全退避ﾌｧｲﾙを削除しますか？\n(削除すると復元できなくなります)", MB_YESNO | MB_DEFBUTTON2) != IDYES)
+    if (AfxMessageBox("全退避ﾌｧｲﾙを削除しますか？\n(削除すると復元できなくなります)", MB_YESNO | MB_DEFBUTTON2) != IDYES ||
+        !LockInstallation())
         return;
     DeleteAllBackups(TRUE);
+    m_lock.Release();
     ResetControls();
 }
 

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "AddedList.h"
 #include "Dialog.h"
 #include "Handle.h"
+#include "InstallationLock.h"
 
 class CZynUpdateApp;
 class CProgressDlg;
+class CRecordWriter;
 
 const DWORD kDefaultTimeout = 60;
 
@@ -30,8 +33,11 @@ public:
     BOOL StartDataManager();
 
     // --- discovery: settings, installed version, update check
-    BOOL ReadSetting(BOOL bQuiet);
+    // With bRecover, what a killed run left is undone or finished before the Ver files are looked at.
+    BOOL ReadSetting(BOOL bQuiet, BOOL bRecover = FALSE);
     void MakeAgentString();
+    // Sets m_strCadFolder and m_strCadDir from -HOME, ZYN_HOME or the program's place.
+    void FindInstallation();
     int GetZynInfo(BOOL bQuiet);
     int CheckUpdate(BOOL bQuiet);
     int FindNewerVersion();
@@ -47,6 +53,7 @@ public:
     BOOL DispInfo(BOOL bRestore);
 
     // --- extract: extraction and file-in-use check
+    // 0 also sets m_bArchiveAtFault when the archive itself is what failed.
     int Extract();
     static int WINAPI OnUnzipPrint(LPSTR text, unsigned long length);
     int CheckFilesInUse(std::vector<std::string> files);
@@ -54,7 +61,15 @@ public:
     // --- backup: generations, replacement, restore, deletion
     // The installed file that a file of the work folder replaces.
     std::string InstalledPath(const std::string& file) const;
+    // Whether path lies in the CAD folder or the program's folder: nothing else is ever changed by what a
+    // record or log names.
+    BOOL IsInInstallation(const std::string& path) const;
+    // Only one copy at a time changes an installation; FALSE (after its message) while another does.
+    BOOL LockInstallation();
     void GetRollbackLogName(int n, std::string& out);
+    void GetAddedListName(int n, std::string& out);
+    // The files and folders update g added, into m_added (none when it kept no list); FALSE after its message.
+    BOOL ReadAddedList(int g);
     BOOL CountRollbackLogs();
     BOOL ShowRestoreCount();
     void GetBackupNames(BOOL bRestore, int index, std::string& src, std::string& dst, std::string& bak,
@@ -62,18 +77,24 @@ public:
     BOOL Replace(BOOL bRestore);
     BOOL ReadRollbackLog(BOOL bStopOnMissing, int generation = -1);
     BOOL Restore();
+    // FALSE (after its message) when a backup could not be deleted: the generation's log and record then stay
+    // for the next start to finish.
     BOOL DeleteBackups(int g);
     BOOL DeleteAllBackups(BOOL bStopOnError);
-    // Reads generation g's log, if any, and deletes its backups and log.
-    void DeleteGeneration(int g);
+    // Reads generation g's log, if any, and deletes its backups and log; FALSE when something stays.
+    BOOL DeleteGeneration(int g);
     // Generations beyond a gap, which no restore reaches and which an update would join to
     // the newest: FALSE when the user keeps them, and the update must not go on.
     BOOL ClearStrayGenerations();
 
     // --- backup: the record of unfinished work, and what the next start does with it
     void GetWorkRecordName(int n, std::string& out);
-    BOOL BeginWork(int g, const char* kind, CStdioFile* keepOpen = nullptr);
+    // Makes generation g's record name kind, whatever it named before; keepOpen, if given, then appends to it.
+    BOOL BeginWork(int g, const char* kind, CRecordWriter* keepOpen = nullptr);
     void EndWork(int g);
+    // Reads generation g's record: its kind and the lines after it; FALSE (after its message) when it is
+    // damaged or names anything outside the installation.
+    BOOL ReadWorkRecord(int g, std::string& kind, std::vector<std::string>& lines);
     // Numbers of the rollback logs (or work records) present, newest first.
     std::vector<int> FindGenerations(BOOL bRecords);
     // Puts back every backup that update g's record and log name, removes the files it
@@ -102,6 +123,8 @@ public:
     std::string m_strTempPath;
     std::string m_strWorkDir;
     std::string m_strCadDir;
+    // The CAD folder itself, absolute, with its trailing separator.
+    std::string m_strCadFolder;
     std::string m_strAppName;
     std::string m_strAgent;
     // Base64 public keys, comma-separated; empty: releases are taken unsigned.
@@ -110,6 +133,10 @@ public:
     ULONGLONG m_nUpdateLength = 0;
     std::string m_strUpdateSha256;
     std::vector<std::string> m_files;
+    // What the generation being restored added: taken away again by the restore.
+    std::vector<CAddedEntry> m_added;
+    BOOL m_bArchiveAtFault = FALSE;
+    CInstallationLock m_lock;
     CButton m_btnDelBak;
     CStatic m_stcStatus;
     CButton m_btnExit;

@@ -27,6 +27,11 @@ void CZynUpdateDlg::GetRollbackLogName(int n, std::string& out) {
     RixSetPathParts(out, nullptr, nullptr, nullptr, StrFormat(".LOG%d", n).c_str());
 }
 
+void CZynUpdateDlg::GetAddedListName(int n, std::string& out) {
+    out = m_pApp->m_pszHelpFilePath;
+    RixSetPathParts(out, nullptr, nullptr, nullptr, StrFormat(".ADD%d", n).c_str());
+}
+
 BOOL CZynUpdateDlg::CountRollbackLogs() {
     m_nLogCount = 0;
     std::string log;

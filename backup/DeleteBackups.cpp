@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "Format.h"
+#include "InstallFile.h"
 #include "MessageBox.h"
 #include "ProgressDlg.h"
 #include "ZynUpdateDlg.h"
@@ -8,40 +9,62 @@
 // The backups go first and the log last, under a record that lets the next start finish a
 // deletion that was cut short: a log whose backups are partly gone is never restored.
 BOOL CZynUpdateDlg::DeleteBackups(int g) {
-    BeginWork(g, "delete");
+    if (!BeginWork(g, "delete")) {
+        std::string record;
+        GetWorkRecordName(g, record);
+        MessageBox(StrFormat("作業記録ﾌｧｲﾙ[%s]を作成できませんでした", record.c_str()) + FailureCause(::GetLastError()),
+                   "CZynUpdateDlg::DeleteBackups", MB_OK);
+        return FALSE;
+    }
     const int count = static_cast<int>(m_files.size());
     CProgressDlg progress;
     progress.Create(this);
     progress.SetRange(0, count);
     progress.SetWindowText("退避ﾌｧｲﾙを削除中");
     progress.EnableCancel(FALSE);
-    std::string src, dst, bak;
+    std::string src, dst, bak, kept;
+    DWORD keptError = ERROR_SUCCESS;
     for (int i = 0; i < count; ++i) {
         GetBackupNames(TRUE, i, src, dst, bak, g);
         const bool shown = progress.IsDue() || i + 1 == count;
         if (shown)
             progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]を削除中", src.c_str()));
-        ::DeleteFileA(src.c_str());  // a file that cannot be deleted simply stays
+        if (!DeleteName(src) && kept.empty()) {
+            kept = src;
+            keptError = ::GetLastError();
+        }
         if (shown)
             progress.SetPos(i + 1);
     }
-    std::string logName;
+    std::string addedName, logName;
+    GetAddedListName(g, addedName);
     GetRollbackLogName(g, logName);
-    if (::DeleteFileA(logName.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND)
-        EndWork(g);
+    // A backup that stays keeps its log, so that the next start or deletion can still name it.
+    if (!kept.empty()) {
+        MessageBox(StrFormat("退避ﾌｧｲﾙ[%s]を削除できませんでした", kept.c_str()) + FailureCause(keptError),
+                   "CZynUpdateDlg::DeleteBackups", MB_OK);
+        return FALSE;
+    }
+    if (!DeleteName(addedName) || !DeleteName(logName))
+        return FALSE;
+    EndWork(g);
     return TRUE;
 }
 
 // Every generation present is attempted whatever bStopOnError says, those beyond a gap
-// too: a single deletion reports no failure.
+// too; FALSE when one of them stays in part.
 BOOL CZynUpdateDlg::DeleteAllBackups(BOOL /*bStopOnError*/) {
+    BOOL all = TRUE;
     for (int g : FindGenerations(FALSE))
-        DeleteGeneration(g);
+        all = DeleteGeneration(g) && all;
     CountRollbackLogs();
-    return TRUE;
+    return all;
 }
 
 BOOL CZynUpdateDlg::ClearStrayGenerations() {
+    // Counted here, where the question is decided: a count from a start that failed would take real
+    // generations for strays.
+    CountRollbackLogs();
     std::vector<int> strays = FindGenerations(FALSE);
     strays.erase(std::remove_if(strays.begin(), strays.end(), [this](int g) { return g <= m_nLogCount; }),
                  strays.end());
@@ -56,7 +79,9 @@ BOOL CZynUpdateDlg::ClearStrayGenerations() {
     if (AfxMessageBox("前の世代が欠けているため復元できない退避ﾌｧｲﾙがあります\n" + names + "削除して更新を続行しますか？",
                       MB_YESNO | MB_DEFBUTTON2) != IDYES)
         return FALSE;
-    for (int g : strays)
-        DeleteGeneration(g);
+    for (int g : strays) {
+        if (!DeleteGeneration(g))
+            return FALSE;
+    }
     return TRUE;
 }

@@ -11,14 +11,64 @@ const DWORD kCopyBlock = 256 * 1024;
 // The placed file is written, flushed and renamed through one handle.
 const DWORD kPlacedAccess = GENERIC_WRITE | DELETE;
 
-bool IsOwnImage(const std::string& path) {
-    std::string self;
-    RixGetModulePath(self, TRUE);
-    return ::lstrcmpiA(self.c_str(), path.c_str()) == 0;
+// A virus scanner opens a file that was just written for a moment; a rename or deletion that meets it
+// is tried again for this long before it counts as failed.
+const DWORD kScannerPatienceMs = 2000;
+const DWORD kScannerPauseMs = 50;
+
+template <class Attempt>
+bool Patiently(Attempt attempt) {
+    const ULONGLONG giveUp = ::GetTickCount64() + kScannerPatienceMs;
+    for (;;) {
+        if (attempt())
+            return true;
+        const DWORD error = ::GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || ::GetTickCount64() >= giveUp) {
+            ::SetLastError(error);
+            return false;
+        }
+        ::Sleep(kScannerPauseMs);
+    }
 }
 
+// Lifts the read-only attribute of a name for a rename over it or its deletion, and gives the attribute
+// back to the data through a handle of its own: other names of the same data keep it.
+class CReadOnlyLift {
+public:
+    explicit CReadOnlyLift(const std::string& path) {
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+            return;
+        m_file.reset(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (m_file && SetAttributes(attributes & ~FILE_ATTRIBUTE_READONLY))
+            m_nAttributes = attributes;
+    }
+    ~CReadOnlyLift() {
+        const DWORD error = ::GetLastError();
+        if (m_nAttributes != 0)
+            SetAttributes(m_nAttributes);
+        ::SetLastError(error);
+    }
+    CReadOnlyLift(const CReadOnlyLift&) = delete;
+    CReadOnlyLift& operator=(const CReadOnlyLift&) = delete;
+
+private:
+    bool SetAttributes(DWORD attributes) {
+        FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
+        basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+        return ::SetFileInformationByHandle(m_file.get(), FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+    }
+    CFileHandle m_file;
+    DWORD m_nAttributes = 0;
+};
+
 bool MoveOver(const std::string& from, const std::string& to) {
-    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    CReadOnlyLift lift(to);
+    return Patiently([&] {
+        return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    });
 }
 
 // A new name for an open file, as a rename or a second name takes it: the full path behind
@@ -44,8 +94,12 @@ std::vector<BYTE> NameInformation(const std::string& name, BOOLEAN replace) {
 // own layer.
 bool MoveOpenFileOver(HANDLE file, const std::string& to) {
     std::vector<BYTE> rename = NameInformation<FILE_RENAME_INFO>(to, TRUE);
-    return !rename.empty() &&
-           ::SetFileInformationByHandle(file, FileRenameInfo, rename.data(), static_cast<DWORD>(rename.size()));
+    if (rename.empty())
+        return false;
+    CReadOnlyLift lift(to);
+    return Patiently([&] {
+        return ::SetFileInformationByHandle(file, FileRenameInfo, rename.data(), static_cast<DWORD>(rename.size()));
+    });
 }
 
 bool LinkOpenFile(HANDLE file, const std::string& name) {
@@ -55,19 +109,18 @@ bool LinkOpenFile(HANDLE file, const std::string& name) {
            ::NtSetInformationFile(file, &status, link.data(), static_cast<ULONG>(link.size()), FileLinkInformation) >= 0;
 }
 
-// Windows replaces no image that a process runs, but lets it be renamed within its folder.
-bool MoveOverOwnImage(const std::string& temp, const std::string& target) {
+// Windows replaces no image that a process runs, but lets it be renamed within its folder. The new file
+// follows through the handle already open, so that only the two calls lie between the renames.
+bool PutOwnImageInPlace(CFileHandle& placed, const std::string& target) {
     const std::string aside = target + kAsideSuffix;
-    const DWORD renameError = ::GetLastError();
-    if (!IsOwnImage(target)) {
-        ::SetLastError(renameError);
-        return false;
-    }
     if (!MoveOver(target, aside))
         return false;
-    if (MoveOver(temp, target))
+    if (MoveOpenFileOver(placed.get(), target))
         return true;
-    DWORD error = ::GetLastError();
+    placed.reset();
+    if (MoveOver(target + kInstallTempSuffix, target))
+        return true;
+    const DWORD error = ::GetLastError();
     MoveOver(aside, target);
     ::SetLastError(error);
     return false;
@@ -84,7 +137,7 @@ bool WriteAll(HANDLE file, const char* data, DWORD size) {
 // A file of this name that did not exist; one a kill left is replaced.
 CFileHandle CreateNew(const std::string& path, DWORD attributes) {
     CFileHandle file(::CreateFileA(path.c_str(), kPlacedAccess, 0, nullptr, CREATE_NEW, attributes, nullptr));
-    if (!file && ::GetLastError() == ERROR_FILE_EXISTS && ::DeleteFileA(path.c_str()))
+    if (!file && ::GetLastError() == ERROR_FILE_EXISTS && DeleteName(path))
         file.reset(::CreateFileA(path.c_str(), kPlacedAccess, 0, nullptr, CREATE_NEW, attributes, nullptr));
     return file;
 }
@@ -134,14 +187,37 @@ BOOL FailWithout(const std::string& temp, CFileHandle& placed) {
 }
 }  // namespace
 
-BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened) {
-    if (opened && LinkOpenFile(opened.get(), copy))
+bool IsOwnImage(const std::string& path) {
+    std::string self;
+    RixGetModulePath(self, TRUE);
+    return ::lstrcmpiA(self.c_str(), path.c_str()) == 0;
+}
+
+BOOL MoveName(const std::string& from, const std::string& to) { return MoveOver(from, to); }
+
+BOOL DeleteName(const std::string& path) {
+    auto gone = [&path] {
+        if (::DeleteFileA(path.c_str()))
+            return true;
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    };
+    if (Patiently(gone))
+        return TRUE;
+    if (::GetLastError() != ERROR_ACCESS_DENIED)
+        return FALSE;
+    CReadOnlyLift lift(path);
+    return Patiently(gone);
+}
+
+BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened, bool bLink) {
+    if (bLink && opened && LinkOpenFile(opened.get(), copy))
         return TRUE;
     // A name in the way goes only once no handle of its file is open.
     opened.reset();
-    if (::CreateHardLinkA(copy.c_str(), source.c_str(), nullptr))
+    if (bLink && ::CreateHardLinkA(copy.c_str(), source.c_str(), nullptr))
         return TRUE;
-    if (::GetLastError() == ERROR_ALREADY_EXISTS && ::DeleteFileA(copy.c_str()) &&
+    if (bLink && ::GetLastError() == ERROR_ALREADY_EXISTS && DeleteName(copy) &&
         ::CreateHardLinkA(copy.c_str(), source.c_str(), nullptr))
         return TRUE;
     CFileHandle copied = CopyToNew(source, copy);
@@ -151,7 +227,7 @@ BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHand
 CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind, CFileHandle opened) {
     const std::string temp = target + kInstallTempSuffix;
     CFileHandle placed;
-    if (kind == CSource::kUpdate) {
+    if (kind == CSource::kUpdate || IsOwnImage(target)) {
         placed = CopyToNew(source, temp, std::move(opened));
     } else if (DuplicateFile(source, temp, std::move(opened))) {
         placed = OpenPlaced(temp);
@@ -161,21 +237,21 @@ CFileHandle PlaceBeside(const std::string& source, const std::string& target, CS
     return placed;
 }
 
-BOOL PutInPlace(CFileHandle placed, const std::string& target) {
+BOOL PutInPlace(CFileHandle& placed, const std::string& target) {
     const std::string temp = target + kInstallTempSuffix;
     if (!::FlushFileBuffers(placed.get()))
         return FailWithout(temp, placed);
     if (MoveOpenFileOver(placed.get(), target))
         return TRUE;
+    if (IsOwnImage(target))
+        return PutOwnImageInPlace(placed, target) ? TRUE : FailWithout(temp, placed);
     placed.reset();
-    if (!MoveOver(temp, target) && !MoveOverOwnImage(temp, target))
-        return FailWithout(temp, placed);
-    return TRUE;
+    return MoveOver(temp, target) ? TRUE : FailWithout(temp, placed);
 }
 
 BOOL InstallFile(const std::string& source, const std::string& target, CSource kind) {
     CFileHandle placed = PlaceBeside(source, target, kind);
-    return placed && PutInPlace(std::move(placed), target);
+    return placed && PutInPlace(placed, target);
 }
 
 std::string FailureCause(DWORD error) {

@@ -17,11 +17,24 @@ const char kAsideSuffix[] = ".ZYNOLD";
 // folder already holds, may instead become a second name of the same data.
 enum class CSource { kUpdate, kBackup };
 
-// Makes copy hold what source holds: a second name of the same data where the volume
+// Makes copy hold what source holds: with bLink a second name of the same data where the volume
 // allows (nothing is written), a copy elsewhere. Whatever copy named before goes first,
 // so that writing through an old second name can never change source. Source already
 // open (opened) is named through that handle, which is closed on return.
-BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened = CFileHandle());
+BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened = CFileHandle(),
+                   bool bLink = true);
+
+// Whether path names this program's own executable, which may only be put aside, never deleted or linked:
+// a second name of a running image could not be deleted until the program ends.
+bool IsOwnImage(const std::string& path);
+
+// Renames from over to (replacing it, read-only or not), patient with virus scanners as DeleteName is.
+BOOL MoveName(const std::string& from, const std::string& to);
+
+// Deletes a name: a read-only one too (the attribute stays on the data, which other names may still hold),
+// and one that a virus scanner holds for a moment is tried again for a short while. A name that does
+// not exist counts as deleted.
+BOOL DeleteName(const std::string& path);
 
 // Puts source's content beside target under the temporary name, flushes it and renames it
 // over target. FALSE with the system's error kept when it could not; no temporary file is left.
@@ -30,10 +43,12 @@ BOOL InstallFile(const std::string& source, const std::string& target, CSource k
 // InstallFile in two halves, which may run on different threads: the content under the
 // temporary name, still open; then its flush and the rename. Each fails as InstallFile.
 // An update's file already open (opened) is copied from its start; a backup already open
-// is named through that handle.
+// is named through that handle. The program's own image is always copied.
 CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind,
                         CFileHandle opened = CFileHandle());
-BOOL PutInPlace(CFileHandle placed, const std::string& target);
+// After the rename, placed still holds the installed file when it could be renamed through it (else it is
+// closed), so that the caller may flush the rename to the disk too.
+BOOL PutInPlace(CFileHandle& placed, const std::string& target);
 
 // The line a failure message gains when the system's error has a cause worth naming.
 std::string FailureCause(DWORD error);

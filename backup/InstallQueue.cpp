@@ -8,10 +8,11 @@ struct CPlacedFile {
     CFileHandle handle;
     std::string source;
     std::string target;
+    ULONGLONG mark = 0;
 };
 
 struct CInstallJob {
-    CInstallJob() {
+    explicit CInstallJob(CInstallJournal* journal) : journal(journal) {
         ::InitializeCriticalSection(&section);
         ::InitializeConditionVariable(&changed);
     }
@@ -23,9 +24,24 @@ struct CInstallJob {
     bool closing = false;
     bool failed = false;
     CInstallQueue::CFailure failure;
+    CInstallJournal* const journal;
+    // The file renamed last, still open: its rename reaches the disk before the queue reports success.
+    CPlacedFile last;
 };
 
 namespace {
+// The journal first, then the rename; FALSE as CInstallQueue::Add.
+BOOL Place(CInstallJob& job, CFileHandle& placed, const std::string& target, ULONGLONG mark) {
+    if (job.journal && !job.journal->MakeDurable(mark)) {
+        const DWORD error = ::GetLastError();
+        placed.reset();
+        ::DeleteFileA((target + kInstallTempSuffix).c_str());
+        ::SetLastError(error);
+        return FALSE;
+    }
+    return PutInPlace(placed, target);
+}
+
 DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
     std::unique_ptr<std::shared_ptr<CInstallJob>> owner(static_cast<std::shared_ptr<CInstallJob>*>(parameter));
     CInstallJob& job = **owner;
@@ -48,7 +64,7 @@ DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
             file.handle.reset();
             ::DeleteFileA((file.target + kInstallTempSuffix).c_str());
         } else {
-            placed = PutInPlace(std::move(file.handle), file.target);
+            placed = Place(job, file.handle, file.target, file.mark);
             error = ::GetLastError();
         }
         ::EnterCriticalSection(&job.section);
@@ -57,12 +73,14 @@ DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
             job.failed = true;
             job.failure = {file.source, file.target, error};
         }
+        if (placed)
+            job.last = std::move(file);
         ::WakeAllConditionVariable(&job.changed);
     }
 }
 }  // namespace
 
-CInstallQueue::CInstallQueue() : m_job(std::make_shared<CInstallJob>()) {
+CInstallQueue::CInstallQueue(CInstallJournal* journal) : m_job(std::make_shared<CInstallJob>(journal)) {
     auto reference = std::make_unique<std::shared_ptr<CInstallJob>>(m_job);
     m_thread.reset(::CreateThread(nullptr, 0, PutFilesInPlace, reference.get(), 0, nullptr));
     if (m_thread)
@@ -80,16 +98,21 @@ CInstallQueue::~CInstallQueue() {
     ::WaitForSingleObject(m_thread.get(), INFINITE);
 }
 
-BOOL CInstallQueue::Add(const std::string& source, const std::string& target, CSource kind, CFileHandle opened) {
+BOOL CInstallQueue::Add(const std::string& source, const std::string& target, CSource kind, CFileHandle opened,
+                        ULONGLONG mark) {
     if (Failed())
         return FALSE;
     CFileHandle placed = PlaceBeside(source, target, kind, std::move(opened));
-    if (placed && !m_thread)  // no thread to hand it to: in place at once
-        return PutInPlace(std::move(placed), target) || Fail(source, target);
     if (!placed)
         return Fail(source, target);
+    if (!m_thread) {  // no thread to hand it to: in place at once
+        if (!Place(*m_job, placed, target, mark))
+            return Fail(source, target);
+        m_job->last = {std::move(placed), source, target, mark};
+        return TRUE;
+    }
     CLock lock(m_job->section);
-    m_job->waiting.push_back({std::move(placed), source, target});
+    m_job->waiting.push_back({std::move(placed), source, target, mark});
     ::WakeAllConditionVariable(&m_job->changed);
     return TRUE;
 }
@@ -100,7 +123,14 @@ BOOL CInstallQueue::Finish() {
         while (!m_job->waiting.empty() || m_job->busy)
             ::SleepConditionVariableCS(&m_job->changed, &m_job->section, INFINITE);
     }
-    return !Failed();
+    if (Failed())
+        return FALSE;
+    // Flushed after its rename, the last file carries every rename before it to the disk: the system
+    // journals them in order.
+    CPlacedFile last = std::move(m_job->last);
+    if (last.handle && !::FlushFileBuffers(last.handle.get()))
+        return Fail(last.source, last.target);
+    return TRUE;
 }
 
 BOOL CInstallQueue::Fail(const std::string& source, const std::string& target) {

@@ -9,9 +9,19 @@
 
 struct CInstallJob;
 
+// What must reach the disk before a file is renamed into place: the lines that announce it, so that
+// whatever the next start finds on the disk, they name every file that was changed.
+class CInstallJournal {
+public:
+    virtual ~CInstallJournal() = default;
+    // Makes every line up to mark durable; called on the queue's thread before each rename. FALSE, with
+    // the system's error kept, when it could not.
+    virtual BOOL MakeDurable(ULONGLONG mark) = 0;
+};
+
 class CInstallQueue {
 public:
-    CInstallQueue();
+    explicit CInstallQueue(CInstallJournal* journal = nullptr);
     // Waits for every file added to be in place or to have failed.
     ~CInstallQueue();
     CInstallQueue(const CInstallQueue&) = delete;
@@ -20,9 +30,11 @@ public:
     // FALSE when source could not be put beside target, or when a file added earlier
     // failed; after a failure nothing more is installed, and the system's error and the
     // failed file's names are kept for the message.
-    // An update's file already open (opened) is copied from its start.
-    BOOL Add(const std::string& source, const std::string& target, CSource kind, CFileHandle opened = CFileHandle());
-    // Waits until every file added is in place; FALSE as Add.
+    // An update's file already open (opened) is copied from its start. The journal's lines up to mark reach
+    // the disk before target is replaced.
+    BOOL Add(const std::string& source, const std::string& target, CSource kind, CFileHandle opened = CFileHandle(),
+             ULONGLONG mark = 0);
+    // Waits until every file added is in place, the last rename on the disk too; FALSE as Add.
     BOOL Finish();
 
     struct CFailure {

@@ -1,7 +1,6 @@
 #include <io.h>
-#include <sys/stat.h>
 
-#include <cstdio>
+#include <atomic>
 #include <vector>
 
 #include "Format.h"
@@ -9,6 +8,7 @@
 #include "InstallQueue.h"
 #include "MessageBox.h"
 #include "ProgressDlg.h"
+#include "RecordFile.h"
 #include "RixPath.h"
 #include "ZynUpdateDlg.h"
 
@@ -23,41 +23,54 @@ CFileHandle OpenToRead(const std::string& path, DWORD access) {
                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-bool IsEmptyFile(const std::string& path) {
-    struct _stat info;
-    return _stat(path.c_str(), &info) == 0 && info.st_size == 0;
-}
-
-// A safety copy that this restore wrote: the only kind its undo may copy back, so that
-// one left by an earlier run never reaches an installed file.
+// A safety copy that this restore wrote: the only kind its undo may put back, so that one left by an
+// earlier run never reaches an installed file. A file the update had added was moved aside whole.
 struct CSavedEntry {
     int index;
     std::string dst;
     std::string bak;
+    bool bMoved;
 };
 
-// One run of Replace: the per-entry steps and the undo.
-class CReplaceRun {
+// One run of Replace: the per-entry steps, the lines that announce them and the undo. Each line reaches
+// the disk before the file it names is renamed: the installing thread flushes the record and the log
+// once for all the lines written so far, just before a rename that needs them.
+class CReplaceRun : public CInstallJournal {
 public:
-    CReplaceRun(CZynUpdateDlg& dlg, CProgressDlg& progress, BOOL bRestore, FILE* record, FILE* log)
+    CReplaceRun(CZynUpdateDlg& dlg, CProgressDlg& progress, BOOL bRestore, CRecordWriter& record,
+                CRecordWriter& log, CRecordWriter& added)
         : m_dlg(dlg), m_progress(progress), m_bRestore(bRestore), m_verb(bRestore ? "復元" : "更新"),
-          m_record(record), m_log(log) {}
+          m_record(record), m_log(log), m_added(added), m_installs(this) {}
 
     // FALSE when the entry failed or the user cancelled; its message has been shown. The
     // progress shows the entry, and Cancel is read, when due and at the last entry.
     BOOL Entry(int index, bool last);
+    // A restore takes away what its update added: each file is moved aside as its safety copy, kept only
+    // when it changed since the update.
+    BOOL RemoveAdded();
     // Waits until every file handed on is in place or cleared away; FALSE when one
     // failed, with its message unless an entry had already failed.
     BOOL FinishInstalls(bool entryFailed);
+    // Drops the safety copies of added files that were as the update left them, and the folders it made.
+    void ForgetUnchanged();
     // Puts back every safety copy of a restore, newest first; FALSE (after its message)
     // when one could not be. An update is undone from its record instead.
     BOOL UndoRestore();
+
+    BOOL MakeDurable(ULONGLONG mark) override;
 
 private:
     enum Comparison { kSame, kDifferent };
     Comparison Compare(HANDLE source, HANDLE installed, const std::string& src, const std::string& dst);
     BOOL Save(int index, const std::string& dst, const std::string& bak, CFileHandle installed);
     BOOL Install(const std::string& src, const std::string& dst, bool created, CFileHandle source);
+    // Writes a line and counts it; FALSE keeps the system's error.
+    BOOL Announce(CRecordWriter& file, const std::string& line) {
+        if (!file.Write(line))
+            return FALSE;
+        ++m_nWrittenMark;
+        return TRUE;
+    }
     void FailToInstall(const std::string& src, const std::string& dst) {
         Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
     }
@@ -71,11 +84,25 @@ private:
     CProgressDlg& m_progress;
     BOOL m_bRestore;
     const char* m_verb;
-    FILE* m_record;
-    FILE* m_log;  // update only
+    CRecordWriter& m_record;
+    CRecordWriter& m_log;    // update with backups only
+    CRecordWriter& m_added;  // update with backups only
     std::vector<CSavedEntry> m_saved;
+    std::vector<CAddedEntry> m_movedAside;  // added files moved aside, as the update left them
+    std::atomic<ULONGLONG> m_nWrittenMark{0};
+    ULONGLONG m_nDurableMark = 0;  // the installing thread's
     CInstallQueue m_installs;
 };
+
+BOOL CReplaceRun::MakeDurable(ULONGLONG mark) {
+    if (mark <= m_nDurableMark)
+        return TRUE;
+    const ULONGLONG written = m_nWrittenMark;
+    if (!m_record.Flush() || (m_log.IsOpen() && !m_log.Flush()))
+        return FALSE;
+    m_nDurableMark = written;
+    return TRUE;
+}
 
 BOOL CReplaceRun::Entry(int index, bool last) {
     const bool shown = m_progress.IsDue() || last;
@@ -109,9 +136,14 @@ BOOL CReplaceRun::Entry(int index, bool last) {
             return FALSE;
         }
     }
+    // Nothing outside the installation is changed: no record could name it for the next start.
+    if (!m_dlg.IsInInstallation(dst)) {
+        m_dlg.MessageBox(StrFormat("ﾌｧｲﾙ[%s]はｲﾝｽﾄｰﾙ先の外にあるため%sできません", dst.c_str(), m_verb), kCaption, MB_OK);
+        return FALSE;
+    }
     // The record names the file before anything of it changes, so that the next start can
     // clear or undo whatever a kill leaves.
-    if (std::fprintf(m_record, "%s%s\n", created ? "*" : "", dst.c_str()) < 0 || std::fflush(m_record) != 0) {
+    if (!Announce(m_record, (created ? "*" : "") + dst)) {
         FailToInstall(src, dst);
         return FALSE;
     }
@@ -143,15 +175,15 @@ CReplaceRun::Comparison CReplaceRun::Compare(HANDLE source, HANDLE installed, co
 
 BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak, CFileHandle installed) {
     std::string failure = StrFormat("ﾌｧｲﾙ[%s]を[%s]に退避できませんでした", dst.c_str(), bak.c_str());
-    if (!DuplicateFile(dst, bak, std::move(installed))) {
+    // The running program's backup is a copy: a second name of a running image could not be deleted.
+    if (!DuplicateFile(dst, bak, std::move(installed), !IsOwnImage(dst))) {
         Fail(failure);
         return FALSE;
     }
     if (m_bRestore)
-        m_saved.push_back({index, dst, bak});
-    // The line must be on disk before dst changes, so that a log left by a crash
-    // still names every backup made; a backup that cannot be listed is no backup.
-    if (m_log && (std::fprintf(m_log, "%s\n", bak.c_str()) < 0 || std::fflush(m_log) != 0)) {
+        m_saved.push_back({index, dst, bak, false});
+    // A backup that cannot be listed is no backup.
+    if (m_log.IsOpen() && !Announce(m_log, bak)) {
         Fail(failure);
         return FALSE;
     }
@@ -161,15 +193,86 @@ BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak
 BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool created, CFileHandle source) {
     std::string folder = dst;
     RixSetPathParts(folder, nullptr, nullptr, "", "");
-    if (created && !FileExists(folder) && !RixMakeFolder(folder)) {
-        Fail(StrFormat("ﾌｫﾙﾀﾞ[%s]を作成できませんでした", folder.c_str()));
-        return FALSE;
+    if (created && !FileExists(folder)) {
+        // The folders about to be made, outermost first, so that an undo can take them away again.
+        std::vector<std::string> missing;
+        for (std::string at = RixTrailBackslash(folder, FALSE); !at.empty() && !FileExists(at);) {
+            missing.insert(missing.begin(), at);
+            std::string parent = at;
+            at = RixTrailBackslash(RixSetPathParts(parent, nullptr, nullptr, "", ""), FALSE);
+            if (at.size() >= missing.front().size())
+                break;
+        }
+        for (const std::string& made : missing) {
+            if (!Announce(m_record, "+" + made) || (m_added.IsOpen() && !m_added.Write(AddedLine({true, 0, 0, made})))) {
+                FailToInstall(src, dst);
+                return FALSE;
+            }
+        }
+        if (!RixMakeFolder(folder)) {
+            Fail(StrFormat("ﾌｫﾙﾀﾞ[%s]を作成できませんでした", folder.c_str()));
+            return FALSE;
+        }
     }
-    if (!m_installs.Add(src, dst, m_bRestore ? CSource::kBackup : CSource::kUpdate, std::move(source))) {
+    if (created && m_added.IsOpen()) {
+        // The new file takes the size and time of the file it is copied from.
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!::GetFileAttributesExA(src.c_str(), GetFileExInfoStandard, &data) ||
+            !m_added.Write(AddedLine({false, static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow,
+                                      static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+                                          data.ftLastWriteTime.dwLowDateTime,
+                                      dst}))) {
+            FailToInstall(src, dst);
+            return FALSE;
+        }
+    }
+    if (!m_installs.Add(src, dst, m_bRestore ? CSource::kBackup : CSource::kUpdate, std::move(source),
+                        m_nWrittenMark)) {
         FailInstall();
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL CReplaceRun::RemoveAdded() {
+    // Announced all at once, then moved: one flush for every line.
+    std::vector<const CAddedEntry*> present;
+    for (auto entry = m_dlg.m_added.rbegin(); entry != m_dlg.m_added.rend(); ++entry) {
+        if (!entry->bFolder && FileExists(entry->path)) {
+            present.push_back(&*entry);
+            if (!Announce(m_record, entry->path)) {
+                FailToInstall(entry->path, entry->path + ".ORG");
+                return FALSE;
+            }
+        }
+    }
+    if (!present.empty() && !MakeDurable(m_nWrittenMark)) {
+        FailToInstall(present.front()->path, present.front()->path + ".ORG");
+        return FALSE;
+    }
+    const int count = static_cast<int>(m_dlg.m_files.size());
+    for (const CAddedEntry* entry : present) {
+        CAddedEntry aside = *entry;
+        aside.path += ".ORG";
+        if (!MoveName(entry->path, aside.path)) {
+            Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に退避できませんでした", entry->path.c_str(), aside.path.c_str()));
+            return FALSE;
+        }
+        m_saved.push_back({count, entry->path, aside.path, true});
+        m_movedAside.push_back(aside);
+    }
+    return TRUE;
+}
+
+void CReplaceRun::ForgetUnchanged() {
+    for (const CAddedEntry& aside : m_movedAside) {
+        if (IsAsAdded(aside))
+            DeleteName(aside.path);
+    }
+    for (auto entry = m_dlg.m_added.rbegin(); entry != m_dlg.m_added.rend(); ++entry) {
+        if (entry->bFolder)
+            ::RemoveDirectoryA(entry->path.c_str());  // stays when something else is in it
+    }
 }
 
 BOOL CReplaceRun::FinishInstalls(bool entryFailed) {
@@ -183,8 +286,15 @@ BOOL CReplaceRun::FinishInstalls(bool entryFailed) {
 BOOL CReplaceRun::UndoRestore() {
     for (auto saved = m_saved.rbegin(); saved != m_saved.rend(); ++saved) {
         const bool shown = m_progress.IsDue() || saved == m_saved.rbegin() || saved + 1 == m_saved.rend();
-        if (!m_dlg.PutBack(saved->bak, saved->dst, shown ? &m_progress : nullptr))
+        if (saved->bMoved) {
+            if (!MoveName(saved->bak, saved->dst)) {
+                Fail(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした", saved->bak.c_str(),
+                               saved->dst.c_str()));
+                return FALSE;
+            }
+        } else if (!m_dlg.PutBack(saved->bak, saved->dst, shown ? &m_progress : nullptr)) {
             return FALSE;
+        }
         if (shown)
             m_progress.SetPos(saved->index);
     }
@@ -194,15 +304,24 @@ BOOL CReplaceRun::UndoRestore() {
 
 BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
     const int g = m_nLogCount;
-    std::string logName;
+    std::string logName, addedName;
     GetRollbackLogName(g, logName);
+    GetAddedListName(g, addedName);
     // The record comes first, so that a kill after the log was opened is seen as an unfinished update.
-    CStdioFile record, log;
-    BOOL begun = BeginWork(g, bRestore ? "restore" : "update", &record);
-    if (begun && !bRestore)
-        log.reset(std::fopen(logName.c_str(), "wt"));
-    if (!begun || (!bRestore && !log)) {
+    // Only an update that keeps backups has a log, and the list of what it adds.
+    const bool bGeneration = !bRestore && Mode() == 0;
+    CRecordWriter record, log, added;
+    BOOL begun = BeginWork(g, bRestore ? "restore" : bGeneration ? "update" : "install", &record);
+    if (begun && bGeneration)
+        begun = log.Create(logName) && added.Create(addedName);
+    if (!begun) {
         MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK);
+        log.Close();
+        added.Close();
+        if (bGeneration) {
+            DeleteName(logName);
+            DeleteName(addedName);
+        }
         EndWork(g);
         return FALSE;
     }
@@ -213,24 +332,41 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
     progress.SetRange(0, count);
     progress.SetWindowText(StrFormat("%s中", bRestore ? "復元" : "更新"));
 
-    CReplaceRun run(*this, progress, bRestore, record.get(), log.get());
     bool failed = false;
-    for (int i = 0; i < count && !failed; ++i)
-        failed = !run.Entry(i, i + 1 == count);
-    // The undo and the next start read the record: nothing may still be on its way.
-    failed = !run.FinishInstalls(failed) || failed;
-    record.reset();
-    log.reset();
-
-    if (failed) {
-        // An update whose undo fails keeps its record and log: the next start tries again.
-        if (bRestore ? run.UndoRestore() : UndoUpdate(g, progress))
-            EndWork(g);
-        return FALSE;
+    {
+        CReplaceRun run(*this, progress, bRestore, record, log, added);
+        for (int i = 0; i < count && !failed; ++i)
+            failed = !run.Entry(i, i + 1 == count);
+        // The undo and the next start read the record: nothing may still be on its way.
+        failed = !run.FinishInstalls(failed) || failed;
+        if (!failed && bRestore)
+            failed = !run.RemoveAdded();
+        // What the generation lists reaches the disk before its record goes.
+        if (!failed && bGeneration && (!log.Flush() || !added.Flush())) {
+            MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()) +
+                           FailureCause(::GetLastError()),
+                       kCaption, MB_OK);
+            failed = true;
+        }
+        record.Close();
+        log.Close();
+        added.Close();
+        if (failed) {
+            // An update whose undo fails keeps its record and log: the next start tries again.
+            if (bRestore ? run.UndoRestore() : UndoUpdate(g, progress))
+                EndWork(g);
+            return FALSE;
+        }
+        if (bRestore)
+            run.ForgetUnchanged();
     }
-    // An update that saved nothing leaves no log.
-    if (!bRestore && IsEmptyFile(logName))
-        ::DeleteFileA(logName.c_str());
-    EndWork(g);
+    // An update that saved nothing leaves no generation. A restore's record stays until the deletion of its
+    // generation takes its place: a kill in between is finished at the next start.
+    if (bGeneration && log.IsEmpty()) {
+        DeleteName(addedName);
+        DeleteName(logName);
+    }
+    if (!bRestore)
+        EndWork(g);
     return TRUE;
 }

@@ -1,9 +1,7 @@
 #include <io.h>
 
-#include <cstdio>
-
 #include "Format.h"
-#include "Handle.h"
+#include "RecordFile.h"
 #include "RixPath.h"
 #include "ZynUpdateDlg.h"
 
@@ -15,24 +13,32 @@ BOOL CZynUpdateDlg::ReadRollbackLog(BOOL bStopOnMissing, int generation) {
     const int g = generation == -1 ? m_nLogCount : generation;
     std::string logName;
     GetRollbackLogName(g, logName);
-    CStdioFile log(std::fopen(logName.c_str(), "rt"));
-    if (!log) {
+    std::vector<std::string> lines;
+    bool bCut = false;
+    const CRecordState state = ReadRecordLines(logName, lines, bCut);
+    if (state == kRecordMissing) {
         MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK);
+        return FALSE;
+    }
+    // Every line of a finished log reached the disk whole: one that did not is no log to restore from.
+    if (state == kRecordDamaged || bCut) {
+        MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]が壊れています", logName.c_str()), kCaption, MB_OK);
         return FALSE;
     }
     const std::string generationExt = StrFormat(".BAK%d", g);
     m_files.clear();
-
-    char piece[MAX_PATH];
-    while (std::fgets(piece, sizeof(piece), log.get())) {
-        std::string backup;
-        for (const char* c = piece; *c; ++c)
-            if (*c != '\n')
-                backup += *c;
+    for (std::string backup : lines) {
         std::string ext = backup;
         RixSetPathParts(ext, "", "", "", nullptr);
         if (_stricmp(ext.c_str(), generationExt.c_str()) != 0)
             continue;  // a line of another generation, or no backup name at all
+        if (!IsInInstallation(backup)) {
+            m_files.clear();
+            MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]にｲﾝｽﾄｰﾙ先以外のﾌｧｲﾙ[%s]が記載されています", logName.c_str(),
+                                 backup.c_str()),
+                       kCaption, MB_OK);
+            return FALSE;
+        }
         if (_access(backup.c_str(), 0) != 0) {
             if (!bStopOnMissing)
                 continue;
@@ -46,14 +52,49 @@ BOOL CZynUpdateDlg::ReadRollbackLog(BOOL bStopOnMissing, int generation) {
     return TRUE;
 }
 
+BOOL CZynUpdateDlg::ReadAddedList(int g) {
+    std::string name;
+    GetAddedListName(g, name);
+    std::vector<std::string> lines;
+    bool bCut = false;
+    m_added.clear();
+    const CRecordState state = ReadRecordLines(name, lines, bCut);
+    if (state == kRecordMissing)
+        return TRUE;  // an update of an earlier version, or one that added nothing
+    CAddedEntry entry;
+    for (const std::string& line : lines) {
+        if (state != kRecordRead || !ParseAddedLine(line, entry))
+            break;
+        if (!IsInInstallation(entry.path)) {
+            m_added.clear();
+            MessageBox(StrFormat("追加ﾌｧｲﾙ一覧[%s]にｲﾝｽﾄｰﾙ先以外のﾌｧｲﾙ[%s]が記載されています", name.c_str(),
+                                 entry.path.c_str()),
+                       kCaption, MB_OK);
+            return FALSE;
+        }
+        m_added.push_back(entry);
+    }
+    if (state == kRecordRead && !bCut && m_added.size() == lines.size())
+        return TRUE;
+    m_added.clear();
+    MessageBox(StrFormat("追加ﾌｧｲﾙ一覧[%s]が壊れています", name.c_str()), kCaption, MB_OK);
+    return FALSE;
+}
+
 BOOL CZynUpdateDlg::Restore() {
-    if (!ReadRollbackLog(TRUE))
+    if (!ReadRollbackLog(TRUE) || !ReadAddedList(m_nLogCount))
         return FALSE;
-    if (!CheckFilesInUse(m_files))
+    std::vector<std::string> touched = m_files;
+    for (const CAddedEntry& entry : m_added) {
+        if (!entry.bFolder)
+            touched.push_back(entry.path);
+    }
+    if (!CheckFilesInUse(touched))
         return FALSE;
     // On failure the safety copies have been put back and the generation stays whole.
     if (!Replace(TRUE))
         return FALSE;
+    // What cannot be deleted now stays with its record, for the next start to finish.
     DeleteBackups(m_nLogCount);
     --m_nLogCount;
     return TRUE;

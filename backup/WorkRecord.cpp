@@ -1,51 +1,51 @@
-// A generation's unfinished work leaves a record beside its rollback log, B.RUNn, from
-// before its first change until its last: the first line names the work ("update",
-// "restore", "delete"), each further line an installed file, written before that file is
-// touched, "*" in front of a file that did not exist. A log without a record is a
-// finished generation, as every log of earlier versions is. The next start that may
-// change files undoes an interrupted update, finishes an interrupted deletion and clears
-// what a kill left half-written.
+// A generation's unfinished work leaves a record beside its rollback log, B.RUNn, from before its first
+// change until its last. The first line names the work; each further line names an installed file before
+// that file is touched ("*" in front of a file that did not exist, "+" in front of a folder about to be
+// made), and reaches the disk before the file is renamed. A log without a record is a finished
+// generation, as every log of earlier versions is. The next start that may change files, before it looks
+// at the Ver files:
+// - "update" (with backups): puts every backup back, removes what the update added;
+// - "install" (an update without backups, which nothing can undo): clears what was half written and says
+//   so; the Ver file goes in last, so the update is offered again;
+// - "restore": finishes the restore, whose backups are all still there;
+// - "delete": finishes the deletion of the generation.
 #include <io.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <set>
 
 #include "Format.h"
 #include "InstallFile.h"
 #include "MessageBox.h"
 #include "ProgressDlg.h"
+#include "RecordFile.h"
 #include "RixPath.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
 
 namespace {
 const char kUpdating[] = "update";
+const char kInstalling[] = "install";
 const char kRestoring[] = "restore";
+const char kDeleting[] = "delete";
 
 bool Exists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
 
-// The first line, and the other lines without their line ends.
-std::string ReadRecord(const std::string& path, std::vector<std::string>& lines) {
-    lines.clear();
-    CStdioFile record(std::fopen(path.c_str(), "rt"));
-    char line[MAX_PATH + 2];
-    while (record && std::fgets(line, sizeof(line), record.get())) {
-        line[std::strcspn(line, "\n")] = '\0';
-        lines.push_back(line);
-    }
-    std::string kind = lines.empty() ? "" : lines.front();
-    if (!lines.empty())
-        lines.erase(lines.begin());
-    return kind;
+// A line of a record after its first: the path, and what was done to it.
+struct CTouched {
+    enum Kind { kChanged, kCreated, kFolder } kind;
+    std::string path;
+};
+
+CTouched Touched(const std::string& line) {
+    if (line.compare(0, 1, "*") == 0)
+        return {CTouched::kCreated, line.substr(1)};
+    if (line.compare(0, 1, "+") == 0)
+        return {CTouched::kFolder, line.substr(1)};
+    return {CTouched::kChanged, line};
 }
 
-// The installed file a line of the record names; created tells whether it was new.
-std::string TouchedFile(const std::string& line, bool& created) {
-    created = line.compare(0, 1, "*") == 0;
-    return line.substr(created ? 1 : 0);
-}
+const char kRecordAdvice[] = "\nｲﾝｽﾄｰﾙ先を確認してからこのﾌｧｲﾙを削除し、起動し直してください";
 }  // namespace
 
 void CZynUpdateDlg::GetWorkRecordName(int n, std::string& out) {
@@ -53,21 +53,43 @@ void CZynUpdateDlg::GetWorkRecordName(int n, std::string& out) {
     RixSetPathParts(out, nullptr, nullptr, nullptr, StrFormat(".RUN%d", n).c_str());
 }
 
-BOOL CZynUpdateDlg::BeginWork(int g, const char* kind, CStdioFile* keepOpen) {
+BOOL CZynUpdateDlg::BeginWork(int g, const char* kind, CRecordWriter* keepOpen) {
     std::string name;
     GetWorkRecordName(g, name);
-    CStdioFile record(std::fopen(name.c_str(), "wt"));
-    if (!record || std::fprintf(record.get(), "%s\n", kind) < 0 || std::fflush(record.get()) != 0)
+    // Replaced whole, so that a kill never leaves a record that names no work.
+    if (!ReplaceRecord(name, {kind}))
         return FALSE;
-    if (keepOpen)
-        keepOpen->reset(record.release());
-    return TRUE;
+    return !keepOpen || keepOpen->Append(name);
 }
 
 void CZynUpdateDlg::EndWork(int g) {
     std::string name;
     GetWorkRecordName(g, name);
-    ::DeleteFileA(name.c_str());
+    DeleteName(name);
+}
+
+BOOL CZynUpdateDlg::ReadWorkRecord(int g, std::string& kind, std::vector<std::string>& lines) {
+    std::string name;
+    GetWorkRecordName(g, name);
+    bool bCut = false;  // a line cut short named a file not yet touched: it reached the disk before
+    const CRecordState state = ReadRecordLines(name, lines, bCut);
+    kind = lines.empty() ? std::string() : lines.front();
+    if (!lines.empty())
+        lines.erase(lines.begin());
+    std::string outside;
+    for (const std::string& line : lines) {
+        if (outside.empty() && !IsInInstallation(Touched(line).path))
+            outside = Touched(line).path;
+    }
+    std::string problem;
+    if (state != kRecordRead || (kind != kUpdating && kind != kInstalling && kind != kRestoring && kind != kDeleting))
+        problem = StrFormat("作業記録ﾌｧｲﾙ[%s]が壊れているため前回中断された処理を確認できません", name.c_str());
+    else if (!outside.empty())
+        problem = StrFormat("作業記録ﾌｧｲﾙ[%s]にｲﾝｽﾄｰﾙ先以外のﾌｧｲﾙ[%s]が記載されています", name.c_str(), outside.c_str());
+    if (problem.empty())
+        return TRUE;
+    AfxMessageBox(problem + kRecordAdvice, MB_OK | MB_ICONSTOP);
+    return FALSE;
 }
 
 std::vector<int> CZynUpdateDlg::FindGenerations(BOOL bRecords) {
@@ -95,44 +117,50 @@ std::vector<int> CZynUpdateDlg::FindGenerations(BOOL bRecords) {
     return generations;
 }
 
-void CZynUpdateDlg::DeleteGeneration(int g) {
+BOOL CZynUpdateDlg::DeleteGeneration(int g) {
     std::string log;
     GetRollbackLogName(g, log);
     m_files.clear();
-    if (!Exists(log) || ReadRollbackLog(FALSE, g))
-        DeleteBackups(g);
+    if (Exists(log) && !ReadRollbackLog(FALSE, g))
+        return FALSE;
+    return DeleteBackups(g);
 }
 
 BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
-    std::string recordName, log;
-    GetWorkRecordName(g, recordName);
-    GetRollbackLogName(g, log);
+    std::string kind, log, added;
     std::vector<std::string> touched;
-    ReadRecord(recordName, touched);
+    GetRollbackLogName(g, log);
+    GetAddedListName(g, added);
+    if (!ReadWorkRecord(g, kind, touched))
+        return FALSE;
     // Only a backup that its log lists is whole; the installed file changed only after that line.
     m_files.clear();
     if (Exists(log) && !ReadRollbackLog(FALSE, g))
         return FALSE;
     const std::set<std::string> backedUp(m_files.begin(), m_files.end());
+    // Newest first: a folder the update made is reached once every file in it is gone again.
     for (size_t i = touched.size(); i-- > 0;) {
-        bool created = false;
-        const std::string dst = TouchedFile(touched[i], created), bak = dst + StrFormat(".BAK%d", g);
+        const CTouched line = Touched(touched[i]);
+        const std::string& dst = line.path;
+        const std::string bak = dst + StrFormat(".BAK%d", g);
         const bool shown = progress.IsDue() || i == 0 || i + 1 == touched.size();  // as it starts and ends too
-        ::DeleteFileA((dst + kInstallTempSuffix).c_str());
-        if (created) {
-            ::DeleteFileA(dst.c_str());
-            if (shown)
-                progress.SetPos(static_cast<int>(i));
-            continue;
+        if (line.kind == CTouched::kFolder) {
+            ::RemoveDirectoryA(dst.c_str());  // stays when something else is in it
+        } else {
+            DeleteName(dst + kInstallTempSuffix);
+            if (line.kind == CTouched::kCreated)
+                DeleteName(dst);
+            else if (backedUp.count(dst) != 0 && !PutBack(bak, dst, shown ? &progress : nullptr))
+                return FALSE;
+            // Put back, or never whole: either way no log will list it.
+            if (line.kind == CTouched::kChanged)
+                DeleteName(bak);
         }
-        if (backedUp.count(dst) != 0 && !PutBack(bak, dst, shown ? &progress : nullptr))
-            return FALSE;
-        // Put back, or never whole: either way no log will list it.
-        ::DeleteFileA(bak.c_str());
         if (shown)
             progress.SetPos(static_cast<int>(i));
     }
-    ::DeleteFileA(log.c_str());
+    DeleteName(added);
+    DeleteName(log);
     EndWork(g);
     return TRUE;
 }
@@ -152,13 +180,13 @@ BOOL CZynUpdateDlg::PutBack(const std::string& bak, const std::string& dst, CPro
 BOOL CZynUpdateDlg::RecoverInterruptedWork() {
     std::string self;
     RixGetModulePath(self, TRUE);
-    ::DeleteFileA((self + kAsideSuffix).c_str());  // stays while the copy that was put aside still runs
+    DeleteName(self + kAsideSuffix);  // stays while the copy that was put aside still runs
 
     for (int g : FindGenerations(TRUE)) {
-        std::string recordName;
-        GetWorkRecordName(g, recordName);
+        std::string kind;
         std::vector<std::string> touched;
-        const std::string kind = ReadRecord(recordName, touched);
+        if (!ReadWorkRecord(g, kind, touched))
+            return FALSE;
         if (kind == kUpdating) {
             BOOL undone = FALSE;
             {
@@ -175,17 +203,22 @@ BOOL CZynUpdateDlg::RecoverInterruptedWork() {
                 return FALSE;
             }
             AfxMessageBox("前回中断された更新を元に戻しました", MB_OK | MB_ICONINFORMATION);
-            continue;
-        }
-        bool created = false;
-        for (const std::string& line : touched)
-            ::DeleteFileA((TouchedFile(line, created) + kInstallTempSuffix).c_str());
-        if (kind == kRestoring)
-            AfxMessageBox("前回の復元は中断されました\n復元をやり直してください", MB_OK | MB_ICONINFORMATION);
-        if (kind == "delete")
-            DeleteGeneration(g);
-        else
+        } else if (kind == kInstalling) {
+            for (const std::string& line : touched)
+                DeleteName(Touched(line).path + kInstallTempSuffix);
             EndWork(g);
+            AfxMessageBox("前回の更新は中断されました\n更新をやり直してください", MB_OK | MB_ICONINFORMATION);
+        } else if (kind == kRestoring) {
+            m_nLogCount = g;
+            if (!Restore()) {
+                AfxMessageBox("前回中断された復元を完了できませんでした\n使用中のﾌｧｲﾙを閉じてから起動し直してください",
+                              MB_OK | MB_ICONSTOP);
+                return FALSE;
+            }
+            AfxMessageBox("前回中断された復元を完了しました", MB_OK | MB_ICONINFORMATION);
+        } else {
+            DeleteGeneration(g);  // what stays is tried again at the next start
+        }
     }
     CountRollbackLogs();
     return TRUE;

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstring>
 
 #include "Handle.h"
@@ -132,6 +133,44 @@ void RixGetModulePath(std::string& out, BOOL bWithName) {
         }
         out.resize(after);
     }
+}
+
+std::string RixFullPath(const std::string& path) {
+    char full[MAX_PATH];
+    DWORD length = path.empty() ? 0 : ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? std::string(full, length) : std::string();
+}
+
+std::string RixRootOf(const std::string& folder) {
+    if (folder.size() >= 2 && folder[1] == ':' && RixCharBytes(static_cast<unsigned char>(folder[0])) == 1)
+        return folder.substr(0, 2) + '\\';
+    if (folder.size() < 3 || !RixIsSeparator(folder[0]) || !RixIsSeparator(folder[1]))
+        return std::string();
+    // "\\server\share\": the two parts after the leading pair of separators.
+    size_t parts = 0;
+    for (size_t i = 2; i < folder.size(); i += RixCharBytes(static_cast<unsigned char>(folder[i]))) {
+        if (RixCharBytes(static_cast<unsigned char>(folder[i])) == 1 && RixIsSeparator(folder[i]) && ++parts == 2)
+            return folder.substr(0, i + 1);
+    }
+    return parts == 1 && !RixIsSeparator(folder.back()) ? folder + '\\' : std::string();
+}
+
+bool RixIsInFolder(const std::string& path, const std::string& folder) {
+    if (folder.empty() || path.size() <= folder.size() || !EndsWithSeparator(folder))
+        return false;
+    for (size_t i = 0; i < folder.size(); ++i) {
+        unsigned char a = static_cast<unsigned char>(path[i]), b = static_cast<unsigned char>(folder[i]);
+        if (RixCharBytes(b) == 2) {  // a double-byte character compares exactly, both bytes
+            if (a != b || i + 1 >= folder.size() || path[i + 1] != folder[i + 1])
+                return false;
+            ++i;
+            continue;
+        }
+        const bool sameLetter = a < 0x80 && b < 0x80 && std::tolower(a) == std::tolower(b);
+        if (a != b && !sameLetter && !(RixIsSeparator(a) && RixIsSeparator(b)))
+            return false;
+    }
+    return true;
 }
 
 BOOL RixMakeFolder(const std::string& path) {

@@ -19,6 +19,14 @@ std::string& RixSetPathParts(std::string& path, const char* drive, const char* f
 std::string RixJoinPath(const std::string& folder, const std::string& name);
 std::string RixTrailBackslash(const std::string& path, BOOL bAdd);
 void RixGetModulePath(std::string& out, BOOL bWithName);
+// The absolute form of path, with "." and ".." resolved and "/" read as a separator; empty when it has none.
+std::string RixFullPath(const std::string& path);
+// The root a folder hangs from, with its separator: the drive (C:) or the network share (server and share
+// name behind two separators); empty for neither.
+std::string RixRootOf(const std::string& folder);
+// Whether path lies inside folder (both full paths, folder with its trailing separator), ignoring the case of
+// single-byte letters only.
+bool RixIsInFolder(const std::string& path, const std::string& folder);
 
 BOOL RixMakeFolder(const std::string& path);
 // Appends the files whose bare name matches pattern; cFileName holds the full path.

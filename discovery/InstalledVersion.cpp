@@ -28,7 +28,6 @@ std::string FindCadFolder(const std::string& home, int mode) {
     return RixSetPathParts(folder, nullptr, nullptr, "", "");
 }
 
-std::string DriveRoot(std::string folder) { return RixSetPathParts(folder, nullptr, "\\", "", ""); }
 
 // The whole file, zero-terminated; false when it is missing, empty or unreadable.
 bool ReadWholeFile(const std::string& path, std::unique_ptr<char[]>& text) {
@@ -47,23 +46,49 @@ bool ReadWholeFile(const std::string& path, std::unique_ptr<char[]>& text) {
 }
 }  // namespace
 
+void CZynUpdateDlg::FindInstallation() {
+    // A relative folder is taken from the current folder, once, here; the installation hangs from the
+    // folder itself (mode 3) or from its drive or network share.
+    const std::string full = RixFullPath(FindCadFolder(m_pApp->m_strHome, Mode()));
+    m_strCadFolder = full.empty() ? std::string() : RixTrailBackslash(full, TRUE);
+    m_strCadDir = Mode() == 3 ? m_strCadFolder : RixRootOf(m_strCadFolder);
+}
+
+BOOL CZynUpdateDlg::IsInInstallation(const std::string& path) const {
+    const std::string full = RixFullPath(path);
+    std::string program;
+    RixGetModulePath(program, FALSE);
+    return !full.empty() && (RixIsInFolder(full, m_strCadFolder) || RixIsInFolder(full, program));
+}
+
+BOOL CZynUpdateDlg::LockInstallation() {
+    if (m_lock.Acquire(m_strCadFolder))
+        return TRUE;
+    AfxMessageBox(StrFormat("別の%sが[%s]を処理中です\n終了してからやり直してください", m_pApp->m_pszAppName,
+                            m_strCadFolder.c_str()),
+                  MB_OK | MB_ICONSTOP);
+    return FALSE;
+}
+
 int CZynUpdateDlg::GetZynInfo(BOOL bQuiet) {
     m_nRevision = 0;
     m_nVersion = 0;
     m_strVerFile.clear();
 
-    std::string cadFolder = FindCadFolder(m_pApp->m_strHome, Mode());
-    m_strCadDir = Mode() == 3 ? cadFolder : DriveRoot(cadFolder);
+    const std::string cadFolder = FindCadFolder(m_pApp->m_strHome, Mode());
+    FindInstallation();
 
     CFindDataList found;
-    if (RixFindFiles(cadFolder, "Ver*", found, FALSE) == 0) {
+    if (RixFindFiles(m_strCadFolder, "Ver*", found, FALSE) == 0) {
         MessageBox(StrFormat("%s以下にVer*ﾌｧｲﾙが存在しませんでした", cadFolder.c_str()), kCaption, MB_OK);
         return 0;
     }
+    // Only names of the expected form: backup copies, the program's own temporary names and other files
+    // that merely begin with "Ver" are never candidates, so never deleted.
     std::vector<std::string> candidates;
     for (const WIN32_FIND_DATAA& record : found) {
-        std::string ext = record.cFileName;
-        if (!IsBackupExtension(RixSetPathParts(ext, "", "", "", nullptr)))
+        std::string name = record.cFileName;
+        if (IsVerFileName(RixSetPathParts(name, "", "", nullptr, nullptr)))
             candidates.push_back(record.cFileName);
     }
     if (candidates.empty())

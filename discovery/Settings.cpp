@@ -38,7 +38,7 @@ std::string ReadProfileText(const std::string& iniPath, const std::string& key, 
 }
 }  // namespace
 
-BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet) {
+BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet, BOOL bRecover) {
     auto fail = [this, bQuiet](const std::string& message) {
         AfxMessageBox(message, MB_OK);
         if (!bQuiet)
@@ -69,6 +69,18 @@ BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet) {
     UINT timeout = ::GetPrivateProfileIntA(kSection, "Timeout", kDefaultTimeout, m_strIniPath.c_str());
     m_nTimeout = timeout > 0 && timeout <= 3600 ? timeout : kDefaultTimeout;
 
+    // What a killed run left is dealt with before the Ver files are looked at: a half-written one is
+    // no Ver file, and a question about Ver files must not keep an interrupted update from being undone.
+    if (bRecover) {
+        FindInstallation();
+        BOOL recovered = LockInstallation() && RecoverInterruptedWork();
+        m_lock.Release();
+        if (!recovered) {
+            if (!bQuiet)
+                EndDialog(IDCANCEL);
+            return FALSE;
+        }
+    }
     if (!GetZynInfo(bQuiet))
         return fail(StrFormat("%sのﾊﾞｰｼﾞｮﾝを取得できませんでした", m_strAppName.c_str()));
     CountRollbackLogs();

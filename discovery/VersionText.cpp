@@ -71,6 +71,24 @@ int ParseRevision(const char* text) {
     return revision > INT_MAX ? INT_MAX : static_cast<int>(revision);
 }
 
-bool IsBackupExtension(const std::string& ext) {
-    return _strnicmp(ext.c_str(), ".bak", 4) == 0 || _stricmp(ext.c_str(), ".org") == 0;
+bool IsVerFileName(const std::string& fileName) {
+    if (fileName.size() < 4 || _strnicmp(fileName.c_str(), "ver", 3) != 0)
+        return false;
+    size_t at = 3;
+    auto digits = [&fileName, &at] {
+        const size_t start = at;
+        while (at < fileName.size() && IsDigit(fileName[at]))
+            ++at;
+        return at > start;
+    };
+    if (!digits())
+        return false;
+    if (at < fileName.size() && fileName[at] == '.') {
+        ++at;
+        if (!digits())
+            return false;
+    }
+    if (at < fileName.size() && IsAsciiLetter(fileName[at]))
+        ++at;
+    return at == fileName.size();
 }

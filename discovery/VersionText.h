@@ -16,5 +16,7 @@ inline int VersionCode(int versionKey) { return versionKey / 100; }
 // The revision of a Ver file's text; 0 without a "No." or without a ")" after the last one.
 int ParseRevision(const char* text);
 
-// Backup copies of Ver files (".bak", ".BAK2", ".org") are never Ver files.
-bool IsBackupExtension(const std::string& ext);
+// A Ver file's name: "Ver" (any case) and a version of the expected form, digits with at most one "."
+// between digits, optionally one letter ("Ver3", "Ver3.5", "Ver3.5a"). Backup copies ("Ver3.5.BAK2"), the
+// program's own temporary names ("Ver3.ZYNNEW") and other files ("Version.ini") are not.
+bool IsVerFileName(const std::string& fileName);

@@ -1,12 +1,22 @@
+#include <algorithm>
 #include <memory>
 
 #include "ProgressDlg.h"
 #include "RixPath.h"
 #include "RixUnZip32.h"
+#include "VersionText.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
 
+namespace {
+// Whether the DLL's result blames the archive, rather than this machine (memory, disk, rights) or the DLL.
+bool IsArchiveFault(int result) {
+    return result == PK_ERR || result == PK_BADERR || result == PK_NOZIP || result == PK_BOMB;
+}
+}  // namespace
+
 int CZynUpdateDlg::Extract() {
+    m_bArchiveAtFault = FALSE;
     RixDeleteFolder(m_strWorkDir);
     CRixUnZip32 unzip;
     {
@@ -28,12 +38,22 @@ int CZynUpdateDlg::Extract() {
     // a partial update that must never be installed; a warning is no failure.
     int result = unzip.GetResult();
     if (count < 1 || (result != PK_OK && result != PK_WARN)) {
+        // An archive that extracts without error to no file holds nothing to install.
+        m_bArchiveAtFault = IsArchiveFault(result) || (count < 1 && (result == PK_OK || result == PK_WARN));
         MessageBox("展開された更新ﾌｧｲﾙを取得できませんでした", "CZynUpdateDlg::Extract", MB_OK);
         return 0;
     }
     m_files.clear();
     for (const WIN32_FIND_DATAA& file : found)
         m_files.push_back(file.cFileName);
+    // The Ver file goes in last: an update cut short, which an installation without backups cannot undo,
+    // then still names the revision before it and is offered again.
+    std::stable_partition(m_files.begin(), m_files.end(), [this](const std::string& file) {
+        std::string name = InstalledPath(file), folder = name;
+        RixSetPathParts(folder, nullptr, nullptr, "", "");
+        return !(IsVerFileName(RixSetPathParts(name, "", "", nullptr, nullptr)) &&
+                 ::lstrcmpiA(folder.c_str(), m_strCadFolder.c_str()) == 0);
+    });
     return 1;
 }
 

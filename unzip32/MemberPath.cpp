@@ -137,10 +137,12 @@ bool ResolveMemberPath(const CZipMember& member, const std::wstring& root, bool 
     }
     if (!WideToAnsi(full, out.ansiPath)) {
         reason = "the name cannot be written in the system code page";
+        out.bLocalLimit = true;
         return false;
     }
     if (out.ansiPath.size() >= MAX_PATH) {
         reason = "path of 260 bytes or more";
+        out.bLocalLimit = true;
         return false;
     }
     out.path = full;

@@ -8,6 +8,7 @@ struct CMemberPath {
     std::wstring path;     // full path below the target folder
     std::string ansiPath;  // the same in the ANSI code page, for messages and callers
     bool isFolder = false;
+    bool bLocalLimit = false;  // refused for a limit of this machine, not for the name itself
 };
 
 // root is the target folder as a full path with a trailing backslash. Refuses (false,

@@ -57,7 +57,9 @@ enum {
     PK_NOZIP = 9,
     PK_PARAM = 10,
     PK_FIND = 11,
-    PK_BOMB = 12,  // members overlap: a zip bomb
+    PK_BOMB = 12,    // members overlap: a zip bomb
+    PK_CREATE = 13,  // a file or folder could not be made here (rights, a path too long for this folder):
+                     // no fault of the archive's
     PK_DISK = 50,
 };
 

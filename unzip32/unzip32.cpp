@@ -56,6 +56,12 @@ bool WriteAll(HANDLE file, const BYTE* data, DWORD size) {
 }
 
 // Creates folder and every missing folder above it.
+// What a file or folder that could not be made says of the machine: a full disk, or something else here.
+int CreateFailure() {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? PK_DISK : PK_CREATE;
+}
+
 bool CreateFolderChain(std::wstring folder) {
     while (folder.size() > 1 && folder.back() == L'\\')
         folder.pop_back();
@@ -157,7 +163,7 @@ int CExtraction::Run(int includeCount, char** includes, int excludeCount, char**
         return m_result;
     }
     if (!OpenTarget(reason)) {
-        Report(PK_PARAM, "error: " + reason);
+        Report(PK_CREATE, "error: " + reason);
         return m_result;
     }
     if (m_archive.ExtraLeadingBytes() > 0) {
@@ -237,12 +243,14 @@ void CExtraction::ExtractMember(const CZipMember& member) {
     CMemberPath target;
     std::string reason;
     if (!ResolveMemberPath(member, m_root, m_dcl.ndflag != 0, target, reason)) {
-        Report(PK_ERR, "error: refused " + name + ": " + reason);
+        Report(target.bLocalLimit ? PK_CREATE : PK_ERR, "error: refused " + name + ": " + reason);
         return;
     }
     if (target.isFolder) {
-        if (m_dcl.ndflag && !CreateFolderChain(target.path))
-            Report(PK_ERR, "error: cannot create folder " + target.ansiPath);
+        if (m_dcl.ndflag && !CreateFolderChain(target.path)) {
+            const int failure = CreateFailure();
+            Report(failure, "error: cannot create folder " + target.ansiPath);
+        }
         return;
     }
     if (member.IsEncrypted()) {
@@ -262,7 +270,8 @@ void CExtraction::ExtractMember(const CZipMember& member) {
         return;
     }
     if (!MakeFolder(target.path.substr(0, target.path.find_last_of(L'\\')))) {
-        Report(PK_ERR, "error: cannot create the folders of " + target.ansiPath);
+        const int failure = CreateFailure();
+        Report(failure, "error: cannot create the folders of " + target.ansiPath);
         return;
     }
 
@@ -271,7 +280,8 @@ void CExtraction::ExtractMember(const CZipMember& member) {
     {
         CFileHandle file = CreateTarget(target.path);
         if (!file) {
-            Report(PK_ERR, "error: cannot create " + target.ansiPath);
+            const int failure = CreateFailure();
+            Report(failure, "error: cannot create " + target.ansiPath);
             return;
         }
         result = WriteData(member, file.get(), reason);

@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     dlg.m_strUpdateUrl = argv[1];
     dlg.m_strUpdateFile = argv[2];
     dlg.m_strWorkDir = argv[3];
-    dlg.m_strCadDir = dlg.m_strWorkDir.substr(0, 3);
+    dlg.m_strCadDir = dlg.m_strCadFolder = dlg.m_strWorkDir.substr(0, 3);
 
     std::vector<DWORD> sizes;  // of the extracted files, for bare-create
     int failed = 0;

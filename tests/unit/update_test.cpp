@@ -110,7 +110,7 @@ protected:
         AfxGetApp()->SetHelpFilePath(root + "Prog\\ZynUpdate.chm");
         ASSERT_TRUE(::SetDllDirectoryA(BuildFolder().c_str()));
         dlg.m_strWorkDir = root + "Work\\";
-        dlg.m_strCadDir = cad;
+        dlg.m_strCadDir = dlg.m_strCadFolder = cad;
         dlg.m_nLogCount = 1;
         dlg.m_strUpdateFile = root + "UPD350_12.EXE";
     }
@@ -217,7 +217,7 @@ TEST_F(Update, ARestoreUndoNeverCopiesAStaleSafetyCopy) {
 TEST_F(Update, OnlyExistingBackupsOfTheGenerationAreReadAndAMissingOneStopsARestore) {
     Lay({{"a.dll.bak4", "a"}, {"b.dll.BAK3", "b"}, {"c.BAK1.BAK4", "c"}});
     WriteBytes(Log(4), cad + "a.dll.bak4\r\n" + cad + "b.dll.BAK3\r\n\r\n" + cad + "c.BAK1.BAK4\nnot a backup\r\n" +
-                           cad + "missing.BAK4\r\n" + cad + std::string(300, 'x') + ".BAK4\r\n");
+                           cad + "missing.BAK4\r\n");
     dlg.m_nLogCount = 4;
     const Files before = TreeOf(cad);
     EXPECT_TRUE(dlg.ReadRollbackLog(FALSE));
@@ -232,9 +232,33 @@ TEST_F(Update, OnlyExistingBackupsOfTheGenerationAreReadAndAMissingOneStopsARest
     EXPECT_TRUE(Exists(Log(4)));
 }
 
-// What a kill leaves for the next start: a deletion cut short is finished, backups first (one is gone already);
-// a restore cut short keeps its generation and loses its half-written file; the updater put aside goes.
-TEST_F(Update, TheNextStartFinishesADeletionAndClearsARestoreThatWereCutShort) {
+// A log that is empty, holds a zero byte, ends in a cut line, has a line too long for a path, or names a file
+// outside the installation is refused whole, by a restore and a deletion alike: nothing it names is touched.
+TEST_F(Update, ADamagedOrOutsideNamingLogIsRefusedWhole) {
+    const std::string victim = root + "victim.BAK4", good = cad + "a.BAK4\r\n", broken = "]が壊れています";
+    Lay({{"a", "now"}, {"a.BAK4", "a"}});
+    WriteBytes(victim, "v");
+    const std::pair<std::string, std::string> rows[] = {
+        {"", broken}, {good + std::string("x\0y\r\n", 5), broken}, {good + cad + "b.BAK4", broken},
+        {good + cad + std::string(300, 'x') + ".BAK4\r\n", broken},
+        {good + victim + "\r\n", "]にｲﾝｽﾄｰﾙ先以外のﾌｧｲﾙ[" + victim + "]が記載されています"},
+        {good + cad + "..\\victim.BAK4\r\n", "]にｲﾝｽﾄｰﾙ先以外のﾌｧｲﾙ[" + cad + "..\\victim.BAK4]が記載されています"}};
+    for (const auto& [log, message] : rows) {
+        WriteBytes(Log(4), log);
+        boxes.Clear();
+        dlg.m_nLogCount = 4;
+        EXPECT_FALSE(dlg.Restore());
+        EXPECT_FALSE(dlg.DeleteAllBackups(FALSE));
+        EXPECT_EQ(Shown(boxes), Texts(2, Box("CZynUpdateDlg::ReadRollbackLog", MB_OK, "復元ﾛｸﾞﾌｧｲﾙ[" + Log(4) + message)));
+        EXPECT_EQ(TreeOf(cad), (Files{{"a", "now"}, {"a.BAK4", "a"}})) << log;
+        EXPECT_TRUE(Exists(victim) && Exists(Log(4))) << log;
+    }
+}
+
+// What a kill leaves for the next start: a restore cut short is finished from its whole generation, a deletion
+// cut short too (one backup is gone already); the updater put aside goes. A record that is damaged or names a
+// file outside the installation stops the start and is kept, with nothing touched.
+TEST_F(Update, TheNextStartFinishesARestoreAndADeletionAndRefusesADamagedRecord) {
     Lay({{"a.BAK2", "a"}, {"r", "r"}, {"r.BAK1", "r1"}, {"r.ZYNNEW", "half"}});
     WriteBytes(Log(2), cad + "a.BAK2\r\n" + cad + "gone.BAK2\r\n");
     WriteBytes(Log(1), cad + "r.BAK1\r\n");
@@ -244,11 +268,26 @@ TEST_F(Update, TheNextStartFinishesADeletionAndClearsARestoreThatWereCutShort) {
     RixGetModulePath(self, TRUE);
     WriteBytes(self + ".ZYNOLD", "");
     EXPECT_TRUE(dlg.RecoverInterruptedWork());
-    EXPECT_EQ(boxes.Texts(), Texts{"前回の復元は中断されました\n復元をやり直してください"});
-    EXPECT_EQ(TreeOf(cad), (Files{{"r", "r"}, {"r.BAK1", "r1"}}));
-    EXPECT_EQ(TreeOf(root + "Prog\\"), (Files{{"ZynUpdate.LOG1", cad + "r.BAK1\r\n"}}));
-    EXPECT_EQ(dlg.m_nLogCount, 1);
+    EXPECT_EQ(boxes.Texts(), Texts{"前回中断された復元を完了しました"});
+    EXPECT_EQ(TreeOf(cad), (Files{{"r", "r1"}, {"r.ORG", "r"}}));
+    EXPECT_EQ(TreeOf(root + "Prog\\"), Files{});
+    EXPECT_EQ(dlg.m_nLogCount, 0);
     EXPECT_FALSE(Exists(self + ".ZYNOLD"));
+
+    const std::string record = root + "Prog\\ZynUpdate.RUN3", advice = "\nｲﾝｽﾄｰﾙ先を確認してからこのﾌｧｲﾙを削除し、起動し直してください";
+    const std::string broken = "作業記録ﾌｧｲﾙ[" + record + "]が壊れているため前回中断された処理を確認できません" + advice;
+    const std::pair<std::string, std::string> rows[] = {
+        {"", broken}, {"update\n" + cad + std::string("r\0", 2) + "\n", broken}, {"unknown\n" + cad + "r\n", broken},
+        {"update\n*" + root + "victim\n", "作業記録ﾌｧｲﾙ[" + record + "]にｲﾝｽﾄｰﾙ先以外のﾌｧｲﾙ[" + root + "victim]が記載されています" + advice}};
+    WriteBytes(root + "victim", "v");
+    for (const auto& [text, message] : rows) {
+        WriteBytes(record, text);
+        boxes.Clear();
+        EXPECT_FALSE(dlg.RecoverInterruptedWork());
+        EXPECT_EQ(boxes.Texts(), Texts{message});
+        EXPECT_EQ(TreeOf(cad), (Files{{"r", "r1"}, {"r.ORG", "r"}}));
+        EXPECT_TRUE(Exists(record) && Exists(root + "victim"));
+    }
 }
 
 // A download replaces an older file; each failure says why and leaves neither a partial nor an older file, and a
