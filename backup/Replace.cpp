@@ -362,10 +362,10 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
     }
     // An update that saved nothing leaves no generation. A restore's record stays until the deletion of its
     // generation takes its place: a kill in between is finished at the next start.
-    if (bGeneration && log.IsEmpty()) {
+    if (bGeneration && (log.IsEmpty() || added.IsEmpty()))
         DeleteName(addedName);
+    if (bGeneration && log.IsEmpty())
         DeleteName(logName);
-    }
     if (!bRestore)
         EndWork(g);
     return TRUE;

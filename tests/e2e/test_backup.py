@@ -31,18 +31,18 @@ UPDATED = {"D:\\CAD\\Ver3.5": updates.ver_text("ravaZAZ", "3.5", 2), "D:\\CAD\\b
 
 
 def cad_tree(root="D:\\CAD"):
-    """Every file under root but the settings, rollback logs and work records."""
+    """Every file under root but the settings, rollback logs, lists of added files and work records."""
     tree = {}
     for folder, _, files in os.walk(zyn.linux_path(root)):
         for name in files:
             windows = "D:\\" + os.path.relpath(os.path.join(folder, name), zyn.DRIVE_D).replace("/", "\\")
-            if not re.search(r"\\ZynUpdate\.(ini|LOG\d+|RUN\d+)$", windows):
+            if not re.search(r"\\ZynUpdate\.(ini|LOG\d+|ADD\d+|RUN\d+)$", windows):
                 tree[windows] = zyn.read_file(windows)
     return tree
 
 
 def logs(folder=PROGRAM_FOLDER):
-    return sorted(n for n in os.listdir(zyn.linux_path(folder)) if ".LOG" in n or ".RUN" in n)
+    return sorted(n for n in os.listdir(zyn.linux_path(folder)) if re.search(r"\.(LOG|ADD|RUN)\d", n))
 
 
 def lay_out(test, installed, update, adjust_offsets=True, folder=PROGRAM_FOLDER, clear=True):
@@ -96,17 +96,18 @@ class UpdateAndRestore(unittest.TestCase):
         backups = {name + ".BAK1": INSTALLED[name] for name in INSTALLED if "ZynCad.exe" not in name}
         aside = PROGRAM_FOLDER + "\\ZynUpdate.exe.ZYNOLD"  # the running program, if it had to be put aside
         self.assertEqual(({n: d for n, d in cad_tree().items() if n != aside}, logs()),
-                         (dict(UPDATED, **backups), ["ZynUpdate.LOG1"]))
+                         (dict(UPDATED, **backups), ["ZynUpdate.ADD1", "ZynUpdate.LOG1"]))
 
         with zyn.Program(self.exe) as program:  # the new updater brings the old one back
             restore_through_the_dialog(program)
             self.assertFalse(program.wait_dialog().control(1009)["enabled"])  # no generation to delete
             program.click(program.wait_dialog(), 1006)
             self.assertEqual(program.wait_exit(), 0)
-        # A restore knows only the backups: the added file stays, safety copies lie beside.
+        # The added file goes with the folder made for it, as it was not changed since; safety copies lie beside.
         safety = {name + ".ORG": UPDATED[name] for name in INSTALLED if "ZynCad.exe" not in name}
-        restored = dict(INSTALLED, **safety, **{"D:\\CAD\\new\\a.csv": b"added"})
+        restored = dict(INSTALLED, **safety)
         self.assertEqual(({n: d for n, d in cad_tree().items() if ".ZYNOLD" not in n}, logs()), (restored, []))
+        self.assertFalse(os.path.exists(zyn.linux_path("D:\\CAD\\new")))
 
         # "-DELBAK" deletes every generation, beyond a gap too, without a question; safety copies stay.
         for g in (1, 2, 3, 5):
@@ -192,7 +193,7 @@ class UpdateAndRestore(unittest.TestCase):
         with zyn.Program(exe, ["-AUTO"]) as program:
             program.expect_box("合番", "Yes")
             self.kill_when(program, PROGRAM_FOLDER, lambda _: backups() >= 40, "backups")
-        self.assertLess(backups(), 300, "the update ended before it was killed")
+        self.assertIn("ZynUpdate.RUN1", logs(), "the update ended before it was killed")
         with zyn.Program(exe) as program:
             program.expect_box("前回中断された更新を元に戻しました")
             self.assertEqual((cad_tree(), logs()), (installed, []))
