@@ -75,7 +75,9 @@ public:
     void GetBackupNames(BOOL bRestore, int index, std::string& src, std::string& dst, std::string& bak,
                         int generation = -1);
     BOOL Replace(BOOL bRestore);
-    BOOL ReadRollbackLog(BOOL bStopOnMissing, int generation = -1);
+    // bCutShort: the log of an update cut short, whose lines after its last flush never reached the disk
+    // (nor did the changes they announced) and are no damage.
+    BOOL ReadRollbackLog(BOOL bStopOnMissing, int generation = -1, BOOL bCutShort = FALSE);
     BOOL Restore();
     // FALSE (after its message) when a backup could not be deleted: the generation's log and record then stay
     // for the next start to finish.

@@ -31,8 +31,8 @@ bool Patiently(Attempt attempt) {
     }
 }
 
-// Lifts the read-only attribute of a name for a rename over it or its deletion, and gives the attribute
-// back to the data through a handle of its own: other names of the same data keep it.
+// Lifts the read-only attribute of a name for its deletion, and gives the attribute back to the data
+// through a handle of its own: other names of the same data keep it.
 class CReadOnlyLift {
 public:
     explicit CReadOnlyLift(const std::string& path) {
@@ -64,11 +64,40 @@ private:
     DWORD m_nAttributes = 0;
 };
 
+// A read-only file cannot be renamed over: its attribute goes for the rename, by its name, as no handle of
+// it may be open then, and comes back only if the rename fails. The data it named goes with the rename;
+// no backup shares it, as a read-only file is backed up by a copy.
+class CReadOnlyTarget {
+public:
+    explicit CReadOnlyTarget(const std::string& path) : m_path(path) {
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+            ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+            m_nAttributes = attributes;
+    }
+    ~CReadOnlyTarget() {
+        const DWORD error = ::GetLastError();
+        if (m_nAttributes != 0)
+            ::SetFileAttributesA(m_path.c_str(), m_nAttributes);
+        ::SetLastError(error);
+    }
+    void Done() { m_nAttributes = 0; }
+    CReadOnlyTarget(const CReadOnlyTarget&) = delete;
+    CReadOnlyTarget& operator=(const CReadOnlyTarget&) = delete;
+
+private:
+    std::string m_path;
+    DWORD m_nAttributes = 0;
+};
+
 bool MoveOver(const std::string& from, const std::string& to) {
-    CReadOnlyLift lift(to);
-    return Patiently([&] {
-        return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    });
+    CReadOnlyTarget target(to);
+    if (!Patiently([&] {
+            return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        }))
+        return false;
+    target.Done();
+    return true;
 }
 
 // A new name for an open file, as a rename or a second name takes it: the full path behind
@@ -96,10 +125,13 @@ bool MoveOpenFileOver(HANDLE file, const std::string& to) {
     std::vector<BYTE> rename = NameInformation<FILE_RENAME_INFO>(to, TRUE);
     if (rename.empty())
         return false;
-    CReadOnlyLift lift(to);
-    return Patiently([&] {
-        return ::SetFileInformationByHandle(file, FileRenameInfo, rename.data(), static_cast<DWORD>(rename.size()));
-    });
+    CReadOnlyTarget target(to);
+    if (!Patiently([&] {
+            return ::SetFileInformationByHandle(file, FileRenameInfo, rename.data(), static_cast<DWORD>(rename.size()));
+        }))
+        return false;
+    target.Done();
+    return true;
 }
 
 bool LinkOpenFile(HANDLE file, const std::string& name) {

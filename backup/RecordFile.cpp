@@ -1,7 +1,5 @@
 #include "RecordFile.h"
 
-#include <cstring>
-
 namespace {
 // Far beyond any record of a real installation; a larger file is no record.
 const DWORD kMostRecordBytes = 64 * 1024 * 1024;
@@ -69,9 +67,15 @@ CRecordState ReadRecordLines(const std::string& path, std::vector<std::string>& 
         return kRecordDamaged;
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size() ||
-        std::memchr(text.data(), '\0', text.size()))
+    if (!::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size())
         return kRecordDamaged;
+    // Zero bytes are what a power cut leaves of bytes written after the last flush, even when some bytes
+    // behind them reached the disk: nothing from the first one on counts.
+    const size_t zero = text.find('\0');
+    if (zero != std::string::npos) {
+        text.resize(zero);
+        bCut = true;
+    }
     for (size_t at = 0; at < text.size();) {
         const size_t end = text.find('\n', at);
         if (end == std::string::npos) {

@@ -37,9 +37,10 @@ BOOL ReplaceRecord(const std::string& path, const std::vector<std::string>& line
 enum CRecordState {
     kRecordRead,     // lines hold every whole line
     kRecordMissing,  // no such file
-    kRecordDamaged,  // empty, unreadable, a zero byte, or a line too long to name a file
+    kRecordDamaged,  // empty, unreadable, or a line too long to name a file
 };
 
-// Reads every line of path, without line ends. A last line without its line end, which only a write cut
-// short leaves, is not among them; bCut tells whether there was one.
+// Reads every line of path, without line ends. What only a write cut short leaves is not among them, and
+// bCut tells whether there was any: a last line without its line end, or everything from a zero byte on
+// (the system kept the file's new length but not all the bytes written since its last flush).
 CRecordState ReadRecordLines(const std::string& path, std::vector<std::string>& lines, bool& bCut);

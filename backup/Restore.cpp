@@ -9,7 +9,7 @@ namespace {
 const char kCaption[] = "CZynUpdateDlg::ReadRollbackLog";
 }
 
-BOOL CZynUpdateDlg::ReadRollbackLog(BOOL bStopOnMissing, int generation) {
+BOOL CZynUpdateDlg::ReadRollbackLog(BOOL bStopOnMissing, int generation, BOOL bCutShort) {
     const int g = generation == -1 ? m_nLogCount : generation;
     std::string logName;
     GetRollbackLogName(g, logName);
@@ -21,7 +21,7 @@ BOOL CZynUpdateDlg::ReadRollbackLog(BOOL bStopOnMissing, int generation) {
         return FALSE;
     }
     // Every line of a finished log reached the disk whole: one that did not is no log to restore from.
-    if (state == kRecordDamaged || bCut) {
+    if (state == kRecordDamaged || (bCut && !bCutShort)) {
         MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]が壊れています", logName.c_str()), kCaption, MB_OK);
         return FALSE;
     }

@@ -135,7 +135,7 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
         return FALSE;
     // Only a backup that its log lists is whole; the installed file changed only after that line.
     m_files.clear();
-    if (Exists(log) && !ReadRollbackLog(FALSE, g))
+    if (Exists(log) && !ReadRollbackLog(FALSE, g, TRUE))
         return FALSE;
     const std::set<std::string> backedUp(m_files.begin(), m_files.end());
     // Newest first: a folder the update made is reached once every file in it is gone again.
@@ -177,12 +177,30 @@ BOOL CZynUpdateDlg::PutBack(const std::string& bak, const std::string& dst, CPro
     return FALSE;
 }
 
-BOOL CZynUpdateDlg::RecoverInterruptedWork() {
-    std::string self;
-    RixGetModulePath(self, TRUE);
-    DeleteName(self + kAsideSuffix);  // stays while the copy that was put aside still runs
+namespace {
+// Names that a kill or a power cut may leave without a line that reached the disk: a line is flushed only
+// before the rename it announces, not before the backup or the temporary file made ahead of it.
+void DeleteEverywhere(const std::vector<std::string>& folders, const std::string& pattern) {
+    for (const std::string& folder : folders) {
+        CFindDataList found;
+        RixFindFiles(folder, pattern.c_str(), found, TRUE);
+        for (const WIN32_FIND_DATAA& file : found)
+            DeleteName(file.cFileName);
+    }
+}
+}  // namespace
 
-    for (int g : FindGenerations(TRUE)) {
+BOOL CZynUpdateDlg::RecoverInterruptedWork() {
+    std::string self, program;
+    RixGetModulePath(self, TRUE);
+    RixGetModulePath(program, FALSE);
+    DeleteName(self + kAsideSuffix);  // stays while the copy that was put aside still runs
+    std::vector<std::string> folders = {m_strCadFolder};
+    if (!RixIsInFolder(program, m_strCadFolder))
+        folders.push_back(program);
+
+    const std::vector<int> records = FindGenerations(TRUE);
+    for (int g : records) {
         std::string kind;
         std::vector<std::string> touched;
         if (!ReadWorkRecord(g, kind, touched))
@@ -202,6 +220,8 @@ BOOL CZynUpdateDlg::RecoverInterruptedWork() {
                               MB_OK | MB_ICONSTOP);
                 return FALSE;
             }
+            // A backup whose line never reached the disk was made of a file that was never replaced.
+            DeleteEverywhere(folders, StrFormat("*.BAK%d", g));
             AfxMessageBox("前回中断された更新を元に戻しました", MB_OK | MB_ICONINFORMATION);
         } else if (kind == kInstalling) {
             for (const std::string& line : touched)
@@ -220,6 +240,8 @@ BOOL CZynUpdateDlg::RecoverInterruptedWork() {
             DeleteGeneration(g);  // what stays is tried again at the next start
         }
     }
+    if (!records.empty())
+        DeleteEverywhere(folders, std::string("*") + kInstallTempSuffix);
     CountRollbackLogs();
     return TRUE;
 }

@@ -1,11 +1,7 @@
 """Backups end to end through the real ZynUpdate.exe, with the update on a loopback server."""
-import ctypes
 import os
 import re
-import select
 import shutil
-import signal
-import struct
 import subprocess
 import sys
 import time
@@ -54,17 +50,9 @@ def lay_out(test, installed, update, adjust_offsets=True, folder=PROGRAM_FOLDER,
     test.addCleanup(server.stop)
     members = {name[3:].replace("\\", "/"): data for name, data in update.items()}
     updates.publish(zyn.linux_path("D:\\srv"), "3.5", 2, members, adjust_offsets=adjust_offsets)
-    return zyn.install_program(folder, settings={"FixDirUrl": server.url("srv/"), "FixFileName": "UPD"})
-
-
-def program_running_in(pid):
-    """Whether process pid is the program under this build's Wine prefix (other builds may run one too)."""
-    try:
-        with open("/proc/%s/cmdline" % pid, "rb") as cmdline, open("/proc/%s/environ" % pid, "rb") as environ:
-            return (cmdline.read().startswith(b"D:\\CAD\\Update\\ZynUpdate.exe")
-                    and ("WINEPREFIX=%s\0" % os.environ["WINEPREFIX"]).encode() in environ.read())
-    except OSError:
-        return False
+    url = server.url("srv/")
+    return zyn.install_program(folder, settings={"FixDirUrl": url, "FixFileName": "UPD", "DoviFixDirUrl": url,
+                                                 "DoviFixFileName": "UPD"})
 
 
 def restore_through_the_dialog(program):
@@ -163,25 +151,6 @@ class UpdateAndRestore(unittest.TestCase):
             self.assertEqual(program.run_to_end([("更新に成功しました", "OK"), ("ホルビアの起動に失敗しました", "OK")]), 0)
         self.assertEqual({n: d for n, d in cad_tree().items() if not n.endswith((".BAK1", ".ZYNOLD"))}, UPDATED)
 
-    def kill_when(self, program, folder, condition, what):
-        """SIGKILLs the program's Wine process once condition(names of the files created or changed in folder so
-        far) holds, checked at each such change (inotify), so that the kill lands before the next step ends."""
-        pid = next(int(p) for p in os.listdir("/proc") if p.isdigit() and program_running_in(p))
-        libc = ctypes.CDLL(None, use_errno=True)
-        watch = libc.inotify_init()
-        self.addCleanup(os.close, watch)
-        libc.inotify_add_watch(watch, zyn.linux_path(folder).encode(), 0x2 | 0x100)  # modified, created
-        names = set()
-        while not condition(names):
-            self.assertTrue(select.select([watch], [], [], 60)[0], "%s never came: %r" % (what, program.windows()))
-            events = os.read(watch, 65536)
-            while events:  # struct inotify_event: wd, mask, cookie, len, name
-                length = struct.unpack_from("iIII", events)[3]
-                names.add(events[16:16 + length].rstrip(b"\0").decode())
-                events = events[16 + length:]
-        os.kill(pid, signal.SIGKILL)
-        program.wait_exit()
-
     def test_a_kill_at_any_point_of_an_update_is_undone_at_the_next_start(self):
         installed = {"D:\\CAD\\parts\\p%03d" % i: bytes([i % 251]) * 16384 for i in range(300)}
         installed["D:\\CAD\\big.dll"] = b"%07d" % 7 * (6 << 20)
@@ -192,7 +161,7 @@ class UpdateAndRestore(unittest.TestCase):
         backups = lambda: os.path.exists(zyn.linux_path(log)) and zyn.read_file(log).count(b"\n")  # noqa: E731
         with zyn.Program(exe, ["-AUTO"]) as program:
             program.expect_box("合番", "Yes")
-            self.kill_when(program, PROGRAM_FOLDER, lambda _: backups() >= 40, "backups")
+            zyn.kill_when(program, PROGRAM_FOLDER, lambda _: backups() >= 40, "backups")
         self.assertIn("ZynUpdate.RUN1", logs(), "the update ended before it was killed")
         with zyn.Program(exe) as program:
             program.expect_box("前回中断された更新を元に戻しました")
@@ -203,7 +172,7 @@ class UpdateAndRestore(unittest.TestCase):
         with zyn.Program(exe, ["-AUTO"]) as program:
             program.expect_box("合番", "Yes")
             program.expect_box("既に更新ﾌｧｲﾙ", "No")
-            self.kill_when(program, "D:\\CAD", lambda names: "big.dll.ZYNNEW" in names, "its copy")
+            zyn.kill_when(program, "D:\\CAD", lambda names: "big.dll.ZYNNEW" in names, "its copy")
         self.assertIn(zyn.read_file("D:\\CAD\\big.dll"), (installed["D:\\CAD\\big.dll"], update["D:\\CAD\\big.dll"]))
         with zyn.Program(exe, ["-AUTO"]) as program:
             self.assertEqual(program.run_to_end([("前回中断された更新を元に戻しました", "OK"), ("合番", "Yes"), ("既に更新ﾌｧｲﾙ", "No"),

@@ -3,9 +3,13 @@ ZynUpdate.exe under Wine through the window helper (tests/tools/winhelper.cpp),
 and reads, records and answers its dialogs and message boxes. The helper gives the
 program's code page 932 texts as UTF-8, so a wrong code page shows as a mismatch."""
 import contextlib
+import ctypes
 import json
 import os
+import select
 import shutil
+import signal
+import struct
 import subprocess
 import time
 
@@ -148,17 +152,19 @@ class Program(contextlib.AbstractContextManager):
         assert result["exited"], "the program did not end within %ss; windows: %r" % (timeout, self.windows())
         return result["code"]
 
-    def run_to_end(self, answers=(), timeout=60, others=None):
+    def run_to_end(self, answers=(), timeout=60, others=None, anywhere=()):
         """Answers message boxes until the program ends; returns the exit code. answers is
         a list of (text the box must contain, button), taken in order; once it is used
-        up, further boxes fail the test, or with others="first" get their first button."""
+        up, further boxes fail the test, or with others="first" get their first button.
+        A box that holds a text of anywhere, (text, button) too, may come at any point."""
         answers = list(answers)
         deadline = time.time() + timeout
         while self.running():
             boxes = [w for w in self.windows() if w.is_message_box and w.buttons]
             if boxes:
-                assert answers or others == "first", "unexpected box %r; answered %r" % (boxes[0], self.boxes)
-                contains, button = answers.pop(0) if answers else ("", boxes[0].buttons[0])
+                other = [(text, button) for text, button in anywhere if text in boxes[0].text]
+                assert answers or other or others == "first", "unexpected box %r; answered %r" % (boxes[0], self.boxes)
+                contains, button = other[0] if other else answers.pop(0) if answers else ("", boxes[0].buttons[0])
                 assert contains in boxes[0].text, "expected a box with %r, got %r" % (contains, boxes[0])
                 self.answer(boxes[0], button)
                 continue
@@ -181,3 +187,38 @@ class Program(contextlib.AbstractContextManager):
 
     def __exit__(self, *exc):
         self.close()
+
+
+def program_running_in(pid, program="D:\\CAD\\Update\\ZynUpdate.exe"):
+    """Whether process pid runs program under this build's Wine prefix (other builds may run one too)."""
+    try:
+        with open("/proc/%s/cmdline" % pid, "rb") as cmdline, open("/proc/%s/environ" % pid, "rb") as environ:
+            return (cmdline.read().startswith(program.encode())
+                    and ("WINEPREFIX=%s\0" % os.environ["WINEPREFIX"]).encode() in environ.read())
+    except OSError:
+        return False
+
+
+MODIFIED, CREATED, DELETED = 0x2, 0x100, 0x200  # inotify events
+
+
+def kill_when(program, folder, condition, what, events=MODIFIED | CREATED, exe="D:\\CAD\\Update\\ZynUpdate.exe"):
+    """SIGKILLs the program's Wine process once condition(names of the files in folder that the events touched so
+    far) holds, checked at each such event, so that the kill lands before the next step ends."""
+    pid = next(int(p) for p in os.listdir("/proc") if p.isdigit() and program_running_in(p, exe))
+    libc = ctypes.CDLL(None, use_errno=True)
+    watch = libc.inotify_init()
+    try:
+        libc.inotify_add_watch(watch, linux_path(folder).encode(), events)
+        names = set()
+        while not condition(names):
+            assert select.select([watch], [], [], 60)[0], "%s never came: %r" % (what, program.windows())
+            found = os.read(watch, 65536)
+            while found:  # struct inotify_event: wd, mask, cookie, len, name
+                length = struct.unpack_from("iIII", found)[3]
+                names.add(found[16:16 + length].rstrip(b"\0").decode())
+                found = found[16 + length:]
+        os.kill(pid, signal.SIGKILL)
+    finally:
+        os.close(watch)
+    program.wait_exit()

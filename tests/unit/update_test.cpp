@@ -277,7 +277,7 @@ TEST_F(Update, TheNextStartFinishesARestoreAndADeletionAndRefusesADamagedRecord)
     const std::string record = root + "Prog\\ZynUpdate.RUN3", advice = "\nｲﾝｽﾄｰﾙ先を確認してからこのﾌｧｲﾙを削除し、起動し直してください";
     const std::string broken = "作業記録ﾌｧｲﾙ[" + record + "]が壊れているため前回中断された処理を確認できません" + advice;
     const std::pair<std::string, std::string> rows[] = {
-        {"", broken}, {"update\n" + cad + std::string("r\0", 2) + "\n", broken}, {"unknown\n" + cad + "r\n", broken},
+        {"", broken}, {std::string(64, '\0'), broken}, {"unknown\n" + cad + "r\n", broken},
         {"update\n*" + root + "victim\n", "作業記録ﾌｧｲﾙ[" + record + "]にｲﾝｽﾄｰﾙ先以外のﾌｧｲﾙ[" + root + "victim]が記載されています" + advice}};
     WriteBytes(root + "victim", "v");
     for (const auto& [text, message] : rows) {
