@@ -63,11 +63,12 @@ CRecordState ReadRecordLines(const std::string& path, std::vector<std::string>& 
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kRecordMissing : kRecordDamaged;
     }
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > kMostRecordBytes)
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart > kMostRecordBytes)
         return kRecordDamaged;
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size())
+    if (!text.empty() &&
+        (!::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size()))
         return kRecordDamaged;
     // Zero bytes are what a power cut leaves of bytes written after the last flush, even when some bytes
     // behind them reached the disk: nothing from the first one on counts.

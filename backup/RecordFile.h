@@ -35,9 +35,9 @@ private:
 BOOL ReplaceRecord(const std::string& path, const std::vector<std::string>& lines);
 
 enum CRecordState {
-    kRecordRead,     // lines hold every whole line
+    kRecordRead,     // lines hold every whole line (none for an empty file)
     kRecordMissing,  // no such file
-    kRecordDamaged,  // empty, unreadable, or a line too long to name a file
+    kRecordDamaged,  // unreadable, or a line too long to name a file
 };
 
 // Reads every line of path, without line ends. What only a write cut short leaves is not among them, and

@@ -63,6 +63,8 @@ private:
     enum Comparison { kSame, kDifferent };
     Comparison Compare(HANDLE source, HANDLE installed, const std::string& src, const std::string& dst);
     BOOL Save(int index, const std::string& dst, const std::string& bak, CFileHandle installed);
+    // Makes the folders a new file needs, each named in the record first.
+    BOOL MakeFolders(const std::string& src, const std::string& dst);
     BOOL Install(const std::string& src, const std::string& dst, bool created, CFileHandle source);
     // Writes a line and counts it; FALSE keeps the system's error.
     BOOL Announce(CRecordWriter& file, const std::string& line) {
@@ -141,6 +143,8 @@ BOOL CReplaceRun::Entry(int index, bool last) {
         m_dlg.MessageBox(StrFormat("ﾌｧｲﾙ[%s]はｲﾝｽﾄｰﾙ先の外にあるため%sできません", dst.c_str(), m_verb), kCaption, MB_OK);
         return FALSE;
     }
+    if (created && !MakeFolders(src, dst))
+        return FALSE;
     // The record names the file before anything of it changes, so that the next start can
     // clear or undo whatever a kill leaves.
     if (!Announce(m_record, (created ? "*" : "") + dst)) {
@@ -192,30 +196,35 @@ BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak
     return TRUE;
 }
 
-BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool created, CFileHandle source) {
+BOOL CReplaceRun::MakeFolders(const std::string& src, const std::string& dst) {
     std::string folder = dst;
     RixSetPathParts(folder, nullptr, nullptr, "", "");
-    if (created && !FileExists(folder)) {
-        // The folders about to be made, outermost first, so that an undo can take them away again.
-        std::vector<std::string> missing;
-        for (std::string at = RixTrailBackslash(folder, FALSE); !at.empty() && !FileExists(at);) {
-            missing.insert(missing.begin(), at);
-            std::string parent = at;
-            at = RixTrailBackslash(RixSetPathParts(parent, nullptr, nullptr, "", ""), FALSE);
-            if (at.size() >= missing.front().size())
-                break;
-        }
-        for (const std::string& made : missing) {
-            if (!Announce(m_record, "+" + made) || (m_added.IsOpen() && !m_added.Write(AddedLine({true, 0, 0, made})))) {
-                FailToInstall(src, dst);
-                return FALSE;
-            }
-        }
-        if (!RixMakeFolder(folder)) {
-            Fail(StrFormat("ﾌｫﾙﾀﾞ[%s]を作成できませんでした", folder.c_str()));
+    if (FileExists(folder))
+        return TRUE;
+    // The folders about to be made, outermost first and each named before it is made, so that an undo,
+    // which goes newest first, takes them away again once the files in them are gone.
+    std::vector<std::string> missing;
+    for (std::string at = RixTrailBackslash(folder, FALSE); !at.empty() && !FileExists(at);) {
+        missing.insert(missing.begin(), at);
+        std::string parent = at;
+        at = RixTrailBackslash(RixSetPathParts(parent, nullptr, nullptr, "", ""), FALSE);
+        if (at.size() >= missing.front().size())
+            break;
+    }
+    for (const std::string& made : missing) {
+        if (!Announce(m_record, "+" + made) || (m_added.IsOpen() && !m_added.Write(AddedLine({true, 0, 0, made})))) {
+            FailToInstall(src, dst);
             return FALSE;
         }
     }
+    if (!RixMakeFolder(folder)) {
+        Fail(StrFormat("ﾌｫﾙﾀﾞ[%s]を作成できませんでした", folder.c_str()));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool created, CFileHandle source) {
     if (created && m_added.IsOpen()) {
         // The new file takes the size and time of the file it is copied from.
         WIN32_FILE_ATTRIBUTE_DATA data;

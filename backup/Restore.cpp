@@ -20,8 +20,9 @@ BOOL CZynUpdateDlg::ReadRollbackLog(BOOL bStopOnMissing, int generation, BOOL bC
         MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK);
         return FALSE;
     }
-    // Every line of a finished log reached the disk whole: one that did not is no log to restore from.
-    if (state == kRecordDamaged || (bCut && !bCutShort)) {
+    // Every line of a finished log reached the disk whole, and it lists at least one: one that does not is
+    // no log to restore from.
+    if (state == kRecordDamaged || (!bCutShort && (bCut || lines.empty()))) {
         MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]が壊れています", logName.c_str()), kCaption, MB_OK);
         return FALSE;
     }
@@ -74,7 +75,7 @@ BOOL CZynUpdateDlg::ReadAddedList(int g) {
         }
         m_added.push_back(entry);
     }
-    if (state == kRecordRead && !bCut && m_added.size() == lines.size())
+    if (state == kRecordRead && !bCut && !lines.empty() && m_added.size() == lines.size())
         return TRUE;
     m_added.clear();
     MessageBox(StrFormat("追加ﾌｧｲﾙ一覧[%s]が壊れています", name.c_str()), kCaption, MB_OK);

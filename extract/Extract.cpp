@@ -46,6 +46,8 @@ int CZynUpdateDlg::Extract() {
     m_files.clear();
     for (const WIN32_FIND_DATAA& file : found)
         m_files.push_back(file.cFileName);
+    // In the same order on every machine, whatever order the file system lists them in.
+    std::sort(m_files.begin(), m_files.end());
     // The Ver file goes in last: an update cut short, which an installation without backups cannot undo,
     // then still names the revision before it and is offered again.
     std::stable_partition(m_files.begin(), m_files.end(), [this](const std::string& file) {

@@ -112,6 +112,7 @@ class Recovery(unittest.TestCase):
         installed = {name.replace("D:\\CAD", "D:\\Cut\\CAD"): data for name, data in parts(255, 16384).items()}
         update = {name: data + b"2" for name, data in installed.items()}
         installed["D:\\Cut\\CAD\\Ver3.5"] = update["D:\\Cut\\CAD\\Ver3.5"] = VER[1]
+        update["D:\\Cut\\CAD\\new\\n.dat"] = b"in a folder of its own, made first"
         exe = lay_out(self, installed, update, folder="D:\\Cut\\CAD\\Update", clear=False)
         os.sync()  # an installation long on the disk
         with zyn.Program(exe, ["-AUTO"]) as program:
@@ -126,6 +127,7 @@ class Recovery(unittest.TestCase):
             program.click(program.wait_dialog(), 1006)
         program_files = {"D:\\Cut\\CAD\\Update\\" + name: data for name, data in PROGRAM.items()}
         self.assertEqual((cad_tree("D:\\Cut"), logs("D:\\Cut\\CAD\\Update")), (dict(installed, **program_files), []))
+        self.assertFalse(os.path.exists(zyn.linux_path("D:\\Cut\\CAD\\new")))
 
     def test_kills_around_the_program_own_files_leave_an_updater_that_starts_and_cleans_up(self):
         exe = lay_out(self, INSTALLED, UPDATED)  # the update carries a new ZynUpdate.exe
@@ -158,6 +160,31 @@ class Recovery(unittest.TestCase):
         self.assertEqual([name for name in cad_tree() if ".BAK" in name or ".ZYN" in name], [])
         run(exe, ["-AUTO"], UPDATE_BOXES)
         self.assertEqual(without(cad_tree(), ".ORG", ".ZYNOLD"), dict(UPDATED, **backups))
+
+    def test_a_restore_that_fails_after_the_updater_was_put_back_puts_every_file_back(self):
+        exe = lay_out(self, INSTALLED, UPDATED)
+        run(exe, ["-AUTO"], UPDATE_BOXES)
+        updated = cad_tree()
+        # The updater comes first; a safety copy that cannot be made stops the restore at a file after it.
+        os.makedirs(zyn.linux_path("D:\\CAD\\bin\\zyncad.dll.ORG"))
+        with zyn.Program(exe) as program:
+            program.click(program.wait_dialog(), 1001)
+            program.expect_box("1回の復元が可能です")
+            program.click(program.wait_dialog(), 1005)
+            program.expect_box("ﾌｧｲﾙ[D:\\CAD\\bin\\zyncad.dll]を[D:\\CAD\\bin\\zyncad.dll.ORG]に退避できませんでした")
+            program.expect_box("復元を中断しました")
+        self.assertEqual(without(cad_tree(), ".ORG", ".ZYNOLD"), without(updated, ".ZYNOLD"))
+        os.rmdir(zyn.linux_path("D:\\CAD\\bin\\zyncad.dll.ORG"))
+        with zyn.Program(exe) as program:
+            restore_through_the_dialog(program)
+        self.assertEqual((without(cad_tree(), ".ORG", ".ZYNOLD"), logs()), (INSTALLED, []))
+
+    def test_a_missing_unzip_dll_keeps_the_update_file(self):
+        exe = lay_out(self, INSTALLED, UPDATED)
+        os.remove(zyn.linux_path(PROGRAM_FOLDER + "\\unzip32.dll"))
+        run(exe, ["-AUTO"], [("合番", "Yes"), ("zip解凍用DLL[unzip32.dll]を読み込みできませんでした", "OK"),
+                             ("展開された更新ﾌｧｲﾙを取得できませんでした", "OK"), ("更新を中断しました", "OK")])
+        self.assertTrue(os.path.exists(zyn.linux_path("D:\\tmp\\UPD350_2.EXE")))
 
     def test_a_read_only_file_is_updated_restored_and_its_backups_deleted_keeping_its_attribute(self):
         installed = {"D:\\CAD\\Ver3.5": VER[1], "D:\\CAD\\locked.cfg": b"old"}
