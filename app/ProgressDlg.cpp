@@ -1,7 +1,7 @@
 #include "ProgressDlg.h"
 
 #include "Format.h"
-#include "WinApp.h"
+#include "WideText.h"
 #include "resource.h"
 
 CProgressDlg* g_pProgressDlg = nullptr;
@@ -47,9 +47,7 @@ BOOL CProgressDlg::OnInitDialog() {
     m_progress.SetRange(m_nLower, m_nUpper);
     m_progress.SetStep(m_nStep);
     m_progress.SetPos(m_nLower);
-    char caption[256] = "";
-    ::LoadStringA(AfxGetInstanceHandle(), m_nCaptionID, caption, sizeof(caption));
-    SetWindowText(caption);
+    SetWindowText(LoadResourceText(m_nCaptionID));
     return TRUE;
 }
 
@@ -84,14 +82,14 @@ void CProgressDlg::PumpMessages() {
     if (!IsWindow())
         return;
     MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         // Enter would press the focused Cancel button; here it does nothing.
         bool enter = (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_RETURN;
         if (enter && m_hWnd && (msg.hwnd == m_hWnd || ::IsChild(m_hWnd, msg.hwnd)))
             continue;
-        if (!m_hWnd || !::IsDialogMessageA(m_hWnd, &msg)) {
+        if (!m_hWnd || !::IsDialogMessageW(m_hWnd, &msg)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            ::DispatchMessageW(&msg);
         }
     }
 }

@@ -125,9 +125,9 @@ DWORD WaitForExit(HANDLE process) {
 // Keyboard and mouse input for the window goes to the default procedure, never to the window.
 void DiscardInput(HWND hWnd) {
     MSG msg;
-    while (::PeekMessageA(&msg, hWnd, WM_KEYDOWN, WM_UNICHAR, PM_REMOVE) ||
-           ::PeekMessageA(&msg, hWnd, WM_MOUSEMOVE, WM_XBUTTONDBLCLK, PM_REMOVE))
-        ::DefWindowProcA(hWnd, msg.message, msg.wParam, msg.lParam);
+    while (::PeekMessageW(&msg, hWnd, WM_KEYDOWN, WM_UNICHAR, PM_REMOVE) ||
+           ::PeekMessageW(&msg, hWnd, WM_MOUSEMOVE, WM_XBUTTONDBLCLK, PM_REMOVE))
+        ::DefWindowProcW(hWnd, msg.message, msg.wParam, msg.lParam);
 }
 
 // The process handle, not the exit code, says when it has ended: 259 is a valid exit code.
@@ -143,15 +143,15 @@ DWORD WaitKeepingPainted(HANDLE process, HWND hWnd) {
     ::EnableWindow(hWnd, FALSE);
     MSG msg;
     while (::MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_PAINT | QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-        while (::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
-            ::DispatchMessageA(&msg);
+        while (::PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
+            ::DispatchMessageW(&msg);
     }
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             ::PostQuitMessage(static_cast<int>(msg.wParam));  // the caller's loop still has to see it
             break;
         }
-        ::DispatchMessageA(&msg);
+        ::DispatchMessageW(&msg);
     }
     DWORD exitCode = ExitCodeOf(process, 0);
     ::EnableWindow(hWnd, TRUE);

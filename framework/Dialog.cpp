@@ -14,7 +14,7 @@ HWND CDialog::GetSafeOwner(CWnd* pParent) {
     HWND hWnd = pParent ? pParent->GetSafeHwnd() : nullptr;
     if (!hWnd && AfxGetApp() && AfxGetApp()->m_pMainWnd)
         hWnd = AfxGetApp()->m_pMainWnd->GetSafeHwnd();
-    while (hWnd && (::GetWindowLongA(hWnd, GWL_STYLE) & WS_CHILD))
+    while (hWnd && (::GetWindowLongW(hWnd, GWL_STYLE) & WS_CHILD))
         hWnd = ::GetParent(hWnd);
     if (hWnd) {
         HWND owner;
@@ -27,7 +27,7 @@ HWND CDialog::GetSafeOwner(CWnd* pParent) {
 INT_PTR CDialog::DoModal() {
     m_bModal = true;
     HWND parent = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr;
-    INT_PTR result = ::DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), parent,
+    INT_PTR result = ::DialogBoxParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), parent,
                                        DialogProc, reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;
     return result;
@@ -38,7 +38,7 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
     m_nIDTemplate = nIDTemplate;
     m_pParentWnd = pParentWnd;
     HWND parent = pParentWnd ? pParentWnd->GetSafeHwnd() : nullptr;
-    HWND hWnd = ::CreateDialogParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(nIDTemplate), parent, DialogProc,
+    HWND hWnd = ::CreateDialogParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(nIDTemplate), parent, DialogProc,
                                      reinterpret_cast<LPARAM>(this));
     return hWnd != nullptr;
 }
@@ -85,10 +85,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
     CDialog* dialog;
     if (message == WM_INITDIALOG) {
         dialog = reinterpret_cast<CDialog*>(lParam);
-        ::SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
+        ::SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
         dialog->m_hWnd = hWnd;
     } else {
-        dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hWnd, DWLP_USER));
+        dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hWnd, DWLP_USER));
     }
     if (!dialog)
         return FALSE;
@@ -103,6 +103,8 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
 INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
+        // Placed before it is first shown: over its owner, or on the screen.
+        CenterWindow();
         return OnInitDialog();
     case WM_COMMAND:
         return OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -119,7 +121,7 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return reinterpret_cast<INT_PTR>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
                                                     message - WM_CTLCOLORMSGBOX));
     case WM_NCDESTROY:
-        ::SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
+        ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
         m_hWnd = nullptr;
         return FALSE;
     default:

@@ -1,7 +1,8 @@
 #pragma once
 #include "Wnd.h"
 
-// A dialog from a resource template, modal (DoModal) or modeless (Create).
+// A dialog from a resource template, modal (DoModal) or modeless (Create), made as a
+// Unicode window and centred over its owner (on the screen without one) before it shows.
 // One dialog procedure dispatches to the virtual handlers below.
 class CDialog : public CWnd {
 public:

@@ -1,5 +1,6 @@
 #include "MessageBox.h"
 
+#include "WideText.h"
 #include "WinApp.h"
 
 namespace {
@@ -17,7 +18,7 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
         owner = nullptr;
     if (g_hook)
         return g_hook(owner, text.c_str(), caption.c_str(), type);
-    return ::MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+    return ::MessageBoxW(owner, WideFromText(text).c_str(), WideFromText(caption).c_str(), type);
 }
 
 int AfxMessageBox(const std::string& text, UINT type) {

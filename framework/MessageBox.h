@@ -2,8 +2,9 @@
 #include <windows.h>
 #include <string>
 
-// Every message box of the program goes through this one function. The shipped
-// program shows real boxes; tests install a hook that records and answers.
+// Every message box of the program goes through this one function, with code page 932
+// texts. The shipped program shows real boxes through the wide call; tests install a
+// hook that records and answers.
 using MessageBoxHook = int (*)(HWND owner, const char* text, const char* caption, UINT type);
 
 // Returns the previous hook; null restores the real message box.

@@ -1,6 +1,7 @@
 #pragma once
 // Thin window and control wrappers. A wrapper does not own its window: dialogs
 // bind their controls once the window exists, and the window goes with its dialog.
+// Texts are code page 932; the windows are Unicode and get them through the wide calls.
 #include <windows.h>
 #include <commctrl.h>
 #include <string>
@@ -23,6 +24,9 @@ public:
     BOOL IsWindowEnabled() const;
     HWND GetDlgItem(int id) const;
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    // Centres the window over its owner, or on the screen's work area when it has none (or
+    // the owner is hidden or minimised), kept within that work area.
+    void CenterWindow();
 
     // A message box owned by this window (no owner while the window does not exist).
     int MessageBox(const std::string& text, const std::string& caption, UINT type = MB_OK);

@@ -63,6 +63,7 @@ class Window:
 
     def __init__(self, info):
         self.hwnd, self.caption, self.enabled = info["hwnd"], info["caption"], info["enabled"]
+        self.rect = info["rect"]  # left, top, right, bottom on the screen
         self.controls = {c["id"]: c for c in info["controls"]}
         self.control = self.controls.get
         static = self.controls.get(0xFFFF)

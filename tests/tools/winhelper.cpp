@@ -1,11 +1,14 @@
 // Test window helper: starts a program, describes that process's visible top-level
 // windows with every control, clicks buttons and waits for the exit code. One command
-// per line on standard input, one line of JSON (texts in UTF-8) per answer:
+// per line on standard input (code page 932), one line of JSON (texts in UTF-8) per
+// answer; texts go through the wide calls, so the system's code page does not matter:
 //   setenv <name> <value>       the started program inherits it (no value: removed)
 //   start <command line>        -> "pid"
-//   windows                     -> "windows": [{hwnd, caption, enabled, controls: [...]}]
+//   windows                     -> "windows": [{hwnd, caption, enabled, rect: [left, top, right, bottom],
+//                                               controls: [...]}]
 //   click <hwnd> <control id>   posts BM_CLICK to the control
 //   command <hwnd> <id>         posts WM_COMMAND with id (2 = Escape)
+//   move <hwnd> <left> <top>    moves a top-level window, as a user drags it
 //   exitcode <milliseconds>     -> "exited" and "code"
 //   kill | quit
 #include <windows.h>
@@ -20,10 +23,14 @@ namespace {
 HANDLE g_process = nullptr;
 DWORD g_pid = 0;
 
-std::string JsonText(const std::string& ansi) {
-    std::wstring wide(ansi.size(), L'\0');
-    wide.resize(::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0],
+std::wstring Wide(const std::string& text) {  // the harness writes code page 932
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(::MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                                       static_cast<int>(wide.size())));
+    return wide;
+}
+
+std::string JsonText(const std::wstring& wide) {
     std::string utf8(wide.size() * 3, '\0');
     utf8.resize(::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0],
                                       static_cast<int>(utf8.size()), nullptr, nullptr));
@@ -37,12 +44,12 @@ std::string JsonText(const std::string& ansi) {
 }
 
 // Another process's control texts come only through WM_GETTEXT.
-std::string WindowText(HWND hWnd) {
+std::wstring WindowText(HWND hWnd) {
     DWORD_PTR length = 0, copied = 0;
-    if (!::SendMessageTimeoutA(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
-        return std::string();
-    std::string text(length + 1, '\0');
-    ::SendMessageTimeoutA(hWnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 2000,
+    if (!::SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+        return std::wstring();
+    std::wstring text(length + 1, L'\0');
+    ::SendMessageTimeoutW(hWnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 2000,
                           &copied);
     text.resize(copied);
     return text;
@@ -58,16 +65,16 @@ std::string Flag(bool value) { return value ? "true" : "false"; }
 std::string Number(UINT_PTR value) { return std::to_string(value); }
 
 std::string DescribeControl(HWND control) {
-    char cls[64] = "";
-    ::GetClassNameA(control, cls, sizeof(cls));
+    wchar_t cls[64] = L"";
+    ::GetClassNameW(control, cls, 64);
     std::string json = "{\"id\":" + Number(::GetDlgCtrlID(control) & 0xFFFF) + ",\"class\":" + JsonText(cls) +
                        ",\"text\":" + JsonText(WindowText(control)) +
                        ",\"style\":" + Number(static_cast<DWORD>(::GetWindowLongA(control, GWL_STYLE))) +
                        ",\"enabled\":" + Flag(::IsWindowEnabled(control)) +
                        ",\"visible\":" + Flag(::IsWindowVisible(control));
-    if (_stricmp(cls, "Button") == 0)
+    if (_wcsicmp(cls, L"Button") == 0)
         json += ",\"checked\":" + Number(Ask(control, BM_GETCHECK));
-    if (_stricmp(cls, "Static") == 0)
+    if (_wcsicmp(cls, L"Static") == 0)
         json += ",\"has_icon\":" + Flag(Ask(control, STM_GETICON) != 0);
     return json + "}";
 }
@@ -79,23 +86,26 @@ BOOL CALLBACK DescribeWindow(HWND hWnd, LPARAM lParam) {
         return TRUE;
     std::string& json = *reinterpret_cast<std::string*>(lParam);
     json += std::string(json.back() == '[' ? "" : ",") + "{\"hwnd\":" + Number(reinterpret_cast<UINT_PTR>(hWnd)) +
-            ",\"caption\":" + JsonText(WindowText(hWnd)) + ",\"enabled\":" + Flag(::IsWindowEnabled(hWnd)) +
-            ",\"controls\":[";
+            ",\"caption\":" + JsonText(WindowText(hWnd)) + ",\"enabled\":" + Flag(::IsWindowEnabled(hWnd));
+    RECT rect = {};
+    ::GetWindowRect(hWnd, &rect);
+    json += ",\"rect\":[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+            std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "],\"controls\":[";
     for (HWND child = ::GetWindow(hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
         json += (json.back() == '[' ? "" : ",") + DescribeControl(child);
     json += "]}";
     return TRUE;
 }
 
-std::string Start(std::string commandLine) {
-    STARTUPINFOA startup = {};
+std::string Start(const std::wstring& commandLine) {
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     // Wine's loader now and then fails a start with an internal error; another try starts it.
     DWORD error = ERROR_INTERNAL_ERROR;
     for (int attempt = 0; attempt < 3 && error == ERROR_INTERNAL_ERROR; ++attempt) {
-        std::string copy = commandLine;
-        bool started = ::CreateProcessA(nullptr, &copy[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+        std::wstring copy = commandLine;
+        bool started = ::CreateProcessW(nullptr, &copy[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
         error = started ? ERROR_SUCCESS : ::GetLastError();
         ::Sleep(error == ERROR_INTERNAL_ERROR ? 250 : 0);
     }
@@ -114,9 +124,9 @@ std::string Perform(const std::string& verb, const std::string& rest) {
     HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(std::strtoull(first, nullptr, 10)));
     if (verb == "setenv") {
         std::string value = rest.size() > std::strlen(first) ? rest.substr(std::strlen(first) + 1) : std::string();
-        ::SetEnvironmentVariableA(first, value.empty() ? nullptr : value.c_str());
+        ::SetEnvironmentVariableW(Wide(first).c_str(), value.empty() ? nullptr : Wide(value).c_str());
     } else if (verb == "start") {
-        return Start(rest);
+        return Start(Wide(rest));
     } else if (verb == "windows") {
         std::string json = "\"windows\":[";
         ::EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&json));
@@ -127,6 +137,11 @@ std::string Perform(const std::string& verb, const std::string& rest) {
                                                  : ::PostMessageA(target, WM_COMMAND, std::atoi(second), 0));
         if (!posted)
             return "\"error\":\"no such window or control\"";
+    } else if (verb == "move") {
+        int left = 0, top = 0;
+        std::sscanf(rest.c_str(), "%*s %d %d", &left, &top);
+        if (!::SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE))
+            return "\"error\":\"no such window\"";
     } else if (verb == "exitcode") {
         if (!g_process)
             return "\"error\":\"nothing started\"";

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cwchar>
 #include <functional>
 #include <map>
 
@@ -11,6 +12,7 @@
 #include "ProgressDlg.h"
 #include "RixPath.h"
 #include "TestSupport.h"
+#include "WideText.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
 #include "resource.h"
@@ -36,9 +38,9 @@ struct CProgressWatch {
         if (pause && (call.message == WM_SETTEXT || call.message == PBM_SETPOS))
             ::Sleep(40);
         if (call.message == WM_SETTEXT && call.hwnd == dialog) {
-            captions.push_back(reinterpret_cast<const char*>(call.lParam));
+            captions.push_back(Text(call.lParam));
         } else if (call.message == WM_SETTEXT && ::GetDlgCtrlID(call.hwnd) == IDC_PROGRESS_MESSAGE) {
-            messages.push_back(reinterpret_cast<const char*>(call.lParam));
+            messages.push_back(Text(call.lParam));
             onMessage();
         } else if (call.message == PBM_SETPOS) {
             positions.push_back(static_cast<int>(call.wParam));
@@ -49,13 +51,17 @@ struct CProgressWatch {
             }
         }
     }
+    static std::string Text(LPARAM lParam) {  // the windows are Unicode: texts come as UTF-16
+        const wchar_t* text = reinterpret_cast<const wchar_t*>(lParam);
+        return TextFromWide(text, std::wcslen(text));
+    }
     Texts captions, messages;
     std::vector<int> positions;
     int cancelAt = INT_MAX;
     bool pause = false;
     std::function<void()> onMessage = [] {}, onPosition = [] {};
     static inline CProgressWatch* s_watch = nullptr;
-    HHOOK m_hook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, Hook, nullptr, ::GetCurrentThreadId());
+    HHOOK m_hook = ::SetWindowsHookExW(WH_CALLWNDPROCRET, Hook, nullptr, ::GetCurrentThreadId());
 };
 
 int ServerPort() {

@@ -1,0 +1,17 @@
+# What every shipped executable carries: the application manifest (cmake/Program.manifest)
+# and a version resource, and in release builds no symbols. Test programs get none of it.
+set(ZYN_COMPANY "ravaZAZ")
+set(ZYN_PRODUCT "ZynUpdate")
+set(ZYN_COPYRIGHT "Copyright (C) 2026 ravaZAZ")
+string(REPLACE "." "," ZYN_VERSION_COMMAS "${PROJECT_VERSION}")
+
+function(zyn_program target description)
+  set(ZYN_TARGET ${target})
+  set(ZYN_DESCRIPTION "${description}")
+  set(ZYN_MANIFEST ${PROJECT_SOURCE_DIR}/cmake/Program.manifest)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_program.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/Program.rc.in ${rc} @ONLY)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${ZYN_MANIFEST})
+  target_sources(${target} PRIVATE ${rc})
+  target_link_options(${target} PRIVATE $<$<CONFIG:Release>:-s>)
+endfunction()
