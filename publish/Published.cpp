@@ -116,7 +116,8 @@ bool ReadPublished(const CReleaseOptions& options, const std::vector<BYTE>& key,
     std::string archive;
     if (!ReadWholeFile(archivePath, archive) || archive.size() != manifest.length ||
         Sha256Hex(archive) != manifest.sha256) {
-        error = manifest.file + " is not the archive that " + verName + ".sig signs: the files it installed are unknown";
+        error = manifest.file + " is not the archive that " + verName +
+                ".sig signs: the files it installed are unknown";
         return false;
     }
     if (!ReadArchiveNames(archivePath, published.names, error))
@@ -137,8 +138,8 @@ bool NoOtherVersionShares(const CReleaseOptions& options, const std::string& upd
         size_t dot = version.rfind('.');
         std::string extension = dot == std::string::npos ? std::string() : version.substr(dot);
         if (version.empty() || version.find_first_not_of("0123456789.abcdefghijklmnopqrstuvwxyz") != std::string::npos ||
-            extension == ".sig" || IsBackupExtension(extension) || _stricmp(version.c_str(), options.version.c_str()) == 0 ||
-            VersionCode(VersionKey(version)) != code)
+            extension == ".sig" || IsBackupExtension(extension) ||
+            _stricmp(version.c_str(), options.version.c_str()) == 0 || VersionCode(VersionKey(version)) != code)
             continue;
         error = "this folder publishes " + name + ", whose update file is " + updateName + " as well: versions " +
                 options.version + " and " + version + " cannot share a server folder";

@@ -60,7 +60,8 @@ bool CheckOptions(const CReleaseOptions& options, std::string& error) {
     if (options.version.empty() || options.version.find_first_not_of("0123456789.abcdefghijklmnopqrstuvwxyz") !=
                                        std::string::npos || VersionCode(VersionKey(options.version)) <= 0)
         error = "the version must look like 3.5";
-    else if (options.revision <= 0 || options.prefix.empty() || options.prefix.find_first_of("/\\:. ") != std::string::npos)
+    else if (options.revision <= 0 || options.prefix.empty() ||
+             options.prefix.find_first_of("/\\:. ") != std::string::npos)
         error = "the revision must be above 0, the prefix a plain name";
     else if (options.expiresDays < 1 || options.expiresDays > kMaxExpiresDays)
         error = StrFormat("--expires must be from 1 to %d days: a release is offered until it expires, and one that "
@@ -101,7 +102,7 @@ bool Differences(const CReleaseOptions& options, const std::vector<CTreeFile>& f
         if (&file == verFile)
             continue;
         auto found = oldPaths.find(MemberNameKey(file.name));
-        if (!ReadWholeFile(file.path, now)) {
+        if (found != oldPaths.end() && !ReadWholeFile(file.path, now)) {
             error = "cannot read " + Utf8Of(file.path);
             return false;
         }
@@ -134,11 +135,10 @@ bool BuildArchive(const std::vector<const CTreeFile*>& changed, const CTreeFile&
                                     [](const CTreeFile* a, const CTreeFile* b) { return a->name < b->name; }),
                    &verFile);
     for (const CTreeFile* file : members) {
-        std::string data;
-        FILETIME modified = now;
         // The installed Ver file becomes the server's: the installation then is the revision.
-        bool read = file == &verFile ? (data = verText, true) : ReadWholeFile(file->path, data, &modified) != FALSE;
-        if (!read || !zip.Add(file->name, data, modified)) {
+        std::string data = file == &verFile ? verText : std::string();
+        FILETIME modified = now;
+        if ((file != &verFile && !ReadWholeFile(file->path, data, &modified)) || !zip.Add(file->name, data, modified)) {
             error = "cannot add " + Utf8Of(file->path) + " to the archive";
             return false;
         }
@@ -174,15 +174,17 @@ bool PublishRelease(const CReleaseOptions& options, std::string& error) {
     std::vector<BYTE> key;
     std::string keyBytes;
     CPublicKey publicKey;
-    if (!options.key.empty() && (!ReadWholeFile(options.key, keyBytes) ||
-                                 !PublicKeyOfBlob(key = std::vector<BYTE>(keyBytes.begin(), keyBytes.end()), publicKey))) {
+    if (!options.key.empty() &&
+        (!ReadWholeFile(options.key, keyBytes) ||
+         !PublicKeyOfBlob(key = std::vector<BYTE>(keyBytes.begin(), keyBytes.end()), publicKey))) {
         error = "cannot read a private key from " + Utf8Of(options.key);
         return false;
     }
     std::wstring verName = L"Ver" + Widened(options.version);
     std::string updateName = StrFormat("%s%d.EXE", options.prefix.c_str(), VersionCode(VersionKey(options.version)));
     // An unsigned release beside an older manifest would only be refused by every client with a key.
-    if (key.empty() && ::GetFileAttributesW((options.server + L"\\" + verName + L".sig").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (key.empty() &&
+        ::GetFileAttributesW((options.server + L"\\" + verName + L".sig").c_str()) != INVALID_FILE_ATTRIBUTES) {
         error = "this folder publishes signed releases (Ver" + options.version + ".sig): give --key";
         return false;
     }
@@ -207,7 +209,8 @@ bool PublishRelease(const CReleaseOptions& options, std::string& error) {
         !Differences(options, files, verFiles[0], published.names, changed, removed, error))
         return false;
     if (key.empty() && !removed.empty()) {
-        error = "only a signed release (--key) can delete files, and these are gone since the base: " + NameList(removed);
+        error = "only a signed release (--key) can delete files, and these are gone since the base: " +
+                NameList(removed);
         return false;
     }
     if (changed.empty() && removed.empty()) {

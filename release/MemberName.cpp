@@ -83,8 +83,8 @@ std::string Utf8OfCodePage932(const std::string& text) {
         return std::string();
     size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(size > 0 ? size : 0, '\0');
-    if (size <= 0 ||
-        !::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], size, nullptr, nullptr))
+    if (size <= 0 || !::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], size,
+                                            nullptr, nullptr))
         return std::string();
     return utf8;
 }
