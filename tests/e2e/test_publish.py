@@ -10,7 +10,6 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import time
 import unittest
 import zipfile
 
@@ -67,7 +66,7 @@ class SignedRelease(unittest.TestCase):
         zyn.write_file("D:\\pub\\notes.txt", "・形鋼の断面を追加\n".encode("utf-8"))
         self.assertEqual(publish("keygen", "D:\\pub\\k.key")[0], 0)
         code, output = publish("keygen", "D:\\pub\\k.key")  # never overwritten
-        self.assertEqual((code, "never overwritten" in output), (1, True))
+        self.assertEqual((code, "never overwritten" in output), (1, True), output)
         # ZynPublish's key file is CNG's private key blob: d is its last 32 bytes.
         self.key = ec.derive_private_key(int.from_bytes(zyn.read_file("D:\\pub\\k.key")[-32:], "big"), ec.SECP256R1())
         self.release(1, "--files", "D:\\pub\\base")
@@ -187,6 +186,7 @@ class SignedRelease(unittest.TestCase):
         zyn.write_file("D:\\pub\\no.txt", b"see No.5)\n")
         zyn.write_file("D:\\pub\\huge.txt", b"x" * 140000)
         new, exitcode = ["--files", "D:\\pub\\new"], "D:\\tools\\exitcode.exe"
+        fields = [tuple(line.split("=", 1)) for line in self.genuine["Ver3.5.sig"].decode().splitlines()[:-1]]
         cases = [  # what the server holds instead, the revision, the options, what the message says
             ({}, 3, ["--files", "D:\\pub\\none"], "does not exist"),
             ({}, 3, new + ["--key", "D:\\pub\\notes.txt"], "cannot read a private key"),
@@ -203,6 +203,8 @@ class SignedRelease(unittest.TestCase):
             ({}, 3, new + ["--product", ""], "--product and --key go together"),
             ({}, 3, new + ["--product", "ravaZAZ "], "no blank at either end"),
             ({"Ver3.5": self.genuine["Ver3.5"] + b"(No.999999999)\r\n"}, 3, new, "is not the text that Ver3.5.sig"),
+            ({"Ver3.5.sig": sign(fields, ec.generate_private_key(ec.SECP256R1()))}, 3, new, "not this key's manifest"),
+            ({"UPD350.EXE": b"x"}, 3, new + ["--base", "D:\\pub\\base"], "is not the archive that Ver3.5.sig signs"),
             ({"Ver3.5a": b"(No.1)\r\n"}, 3, new, "versions 3.5 and 3.5a cannot share a server folder"),
             ({}, 3, new + ["--sign-command", exitcode + " 3 {}"], "the sign command failed (exit code 3)"),
             ({}, 3, new + ["--sign-command", "echo junk>>{}"], "the updater could not read the archive"),
@@ -219,13 +221,17 @@ class SignedRelease(unittest.TestCase):
             self.assertEqual(tree("D:\\srv"), served)
         # A manifest that cannot be replaced (another program holds it): the files replaced before it are put back.
         self.serve(self.genuine)
-        holder = subprocess.Popen(["wine", "D:\\tools\\holdfile.exe", "D:\\srv\\Ver3.5.sig", "120", "read"])
-        self.addCleanup(lambda: (holder.kill(), holder.wait()))
-        deadline = time.time() + 60
-        while subprocess.run(["wine", "D:\\tools\\holdfile.exe", "D:\\srv\\Ver3.5.sig", "0"]).returncode != 1:
-            self.assertLess(time.time(), deadline)
+        holder = subprocess.Popen(["wine", "D:\\tools\\holdfile.exe", "D:\\srv\\Ver3.5.sig", "120", "read"],
+                                  stdout=subprocess.PIPE)
+        self.addCleanup(lambda: (holder.kill(), holder.wait(), holder.stdout.close()))
+        self.assertEqual(holder.stdout.readline().strip(), b"held")
         self.release(3, *new, code=1, message="cannot replace D:\\srv\\Ver3.5.sig (error 32): the folder is as it was")
         self.assertEqual(tree("D:\\srv"), self.genuine)
+        holder.kill()
+        holder.wait()
+        # The first signed release over unsigned ones signs the Ver file as found, saying so.
+        self.serve(dict(self.genuine, **{"Ver3.5.sig": None}))
+        self.assertIn("no manifest to check it against", self.release(3, *new))
 
     def test_each_release_builds_on_the_last_and_names_the_files_it_removes(self):
         lay_out("D:\\pub\\old", dict(BASE, **{"CAD/old/f%03d.dat" % i: b"o" for i in range(250)}))

@@ -1,7 +1,8 @@
 // The programs the tests start, built once under each name; what it does follows its name:
 //   exitcode <code> [ms]    waits, then exits with code
 //   showwindow              exits with the show command it was started with (255: none)
-//   holdfile <path> [s] [read]  holds the file open without sharing, or sharing reads (exit 1: it could not)
+//   holdfile <path> [s] [read]  holds the file open without sharing, or sharing reads, and says "held"
+//                           (exit 1: it could not)
 //   loaddll <path> [s]      keeps the DLL loaded (exit 1: it could not)
 //   runlinux <status> <program> [args]  starts a Linux program, which Wine does not wait for, and
 //                           exits with the code that it writes to the status file (255: none in a minute)
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
         bool held = argc > 1 && (name == "holdfile" ? ::CreateFileA(argv[1], GENERIC_READ, sharing, nullptr,
                                                                     OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE
                                                     : ::LoadLibraryA(argv[1]) != nullptr);
+        if (held)  // a test that reads this line knows the file is held from now on
+            std::puts("held"), std::fflush(stdout);
         ::Sleep(held ? (argc > 2 ? std::atoi(argv[2]) : 60) * 1000 : 0);
         return held ? 0 : 1;
     }
