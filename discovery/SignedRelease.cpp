@@ -2,6 +2,7 @@
 
 #include "Format.h"
 #include "Manifest.h"
+#include "MemberName.h"
 #include "MessageBox.h"
 #include "UpdateFileCheck.h"
 #include "UrlText.h"
@@ -25,6 +26,8 @@ const char* VerdictText(ManifestVerdict verdict) {
         return "有効期限切れ";
     case kManifestOtherFile:
         return "更新ﾌｧｲﾙ名不一致";
+    case kManifestOtherProduct:
+        return "製品不一致";
     default:
         return "";
     }
@@ -55,6 +58,7 @@ BOOL CZynUpdateDlg::CheckSignedRelease(const char* verText, int revision, BOOL b
     expected.verText = verText;
     expected.file = StrFormat("%s%d.EXE", m_strFixFileName.c_str(), m_nVersion);
     expected.now = UtcNow();
+    expected.product = Utf8OfCodePage932(m_strAppName);
     CReleaseManifest manifest;
     // A body with a zero byte reads shorter than it is: the parser then finds no signature line.
     ManifestVerdict verdict = CheckManifest(manifestText, keys, expected, manifest);

@@ -2,13 +2,20 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cwctype>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "Ecdsa.h"
 #include "Format.h"
 #include "Manifest.h"
+#include "MemberName.h"
+#include "Outputs.h"
+#include "Published.h"
+#include "Sha256.h"
 #include "Tree.h"
 #include "VersionText.h"
 #include "ZipWriter.h"
@@ -29,191 +36,221 @@ bool LoadStub(std::string& stub) {
     return true;
 }
 
-// The files of the new tree that the base lacks or holds with other bytes.
-bool ChangedFiles(const CReleaseOptions& options, std::vector<CTreeFile>& files, std::string& error) {
-    if (!ListTree(options.files, files, error))
-        return false;
-    if (options.base.empty())
-        return true;
+std::string Leaf(const std::string& name) { return name.substr(name.rfind('/') + 1); }
+
+// The tree's files named Ver<version>, wherever they are.
+std::vector<const CTreeFile*> VerFiles(const std::vector<CTreeFile>& files, const std::string& version) {
+    std::vector<const CTreeFile*> found;
+    for (const CTreeFile& file : files) {
+        if (MemberNameKey(Leaf(file.name)) == MemberNameKey("Ver" + version))
+            found.push_back(&file);
+    }
+    return found;
+}
+
+std::string NameList(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names)
+        list += (list.empty() ? "" : ", ") + Utf8OfCodePage932(name);
+    return list;
+}
+
+bool CheckOptions(const CReleaseOptions& options, std::string& error) {
+    std::string product;
+    if (options.version.empty() || options.version.find_first_not_of("0123456789.abcdefghijklmnopqrstuvwxyz") !=
+                                       std::string::npos || VersionCode(VersionKey(options.version)) <= 0)
+        error = "the version must look like 3.5";
+    else if (options.revision <= 0 || options.prefix.empty() ||
+             options.prefix.find_first_of("/\\:. ") != std::string::npos)
+        error = "the revision must be above 0, the prefix a plain name";
+    else if (options.expiresDays < 1 || options.expiresDays > kMaxExpiresDays)
+        error = StrFormat("--expires must be from 1 to %d days: a release is offered until it expires, and one that "
+                          "never did could be served instead of every later one", kMaxExpiresDays);
+    else if (options.key.empty() != options.product.empty())
+        error = "--product and --key go together: the signed manifest names the product (AppName) it is for";
+    else if (!options.product.empty() &&
+             (!ToCodePage932(options.product, product) || std::iswspace(options.product.front()) ||
+              std::iswspace(options.product.back()) ||
+              std::any_of(product.begin(), product.end(), [](char c) { return c >= 0 && c < 0x20; })))
+        error = "the product must be an AppName as clients read it: code page 932, no blank at either end";
+    else if (!options.signCommand.empty() && options.signCommand.find(L"{}") == std::wstring::npos)
+        error = "--sign-command must name the archive as {}";
+    else if (!IsFolder(options.server))
+        error = "the server folder " + Utf8Of(options.server) + " does not exist";
+    return error.empty();
+}
+
+// The new tree's files that go into the archive (new or other than in the base), and the
+// base's files that it no longer has, with those that the last signed release installed or
+// removed and the tree no longer has.
+bool Differences(const CReleaseOptions& options, const std::vector<CTreeFile>& files, const CTreeFile* verFile,
+                 const std::vector<std::string>& published, std::vector<const CTreeFile*>& changed,
+                 std::vector<std::string>& removed, std::string& error) {
     std::vector<CTreeFile> old;
-    if (!ListTree(options.base, old, error))
+    if (!options.base.empty() && !ListTree(options.base, old, error))
         return false;
+    if (!options.base.empty() && VerFiles(old, options.version).empty())
+        Warn("--base holds no Ver" + options.version + " file: it should be the version's first release (or its "
+             "oldest revision still installed), or clients of other revisions do not all end up alike");
     std::map<std::string, std::wstring> oldPaths;
     for (const CTreeFile& file : old)
-        oldPaths[file.name] = file.path;
-    std::vector<CTreeFile> changed;
+        oldPaths[MemberNameKey(file.name)] = file.path;
+    std::set<std::string> kept;
     for (const CTreeFile& file : files) {
         std::string now, before;
-        auto found = oldPaths.find(file.name);
-        if (!ReadWholeFile(file.path, now)) {
+        kept.insert(MemberNameKey(file.name));
+        if (&file == verFile)
+            continue;
+        auto found = oldPaths.find(MemberNameKey(file.name));
+        if (found != oldPaths.end() && !ReadWholeFile(file.path, now)) {
             error = "cannot read " + Utf8Of(file.path);
             return false;
         }
         if (found == oldPaths.end() || !ReadWholeFile(found->second, before) || before != now)
-            changed.push_back(file);
+            changed.push_back(&file);
     }
-    files.swap(changed);
+    std::vector<std::string> gone;
+    for (const CTreeFile& file : old)
+        gone.push_back(file.name);
+    gone.insert(gone.end(), published.begin(), published.end());
+    for (const std::string& name : gone) {
+        if (IsSafeMemberName(name) && kept.insert(MemberNameKey(name)).second)
+            removed.push_back(name);
+    }
+    std::sort(removed.begin(), removed.end());
     return true;
 }
 
-bool BuildArchive(const std::vector<CTreeFile>& files, std::string& archive, std::string& error) {
+bool BuildArchive(const std::vector<const CTreeFile*>& changed, const CTreeFile& verFile, const std::string& verText,
+                  std::string& archive, std::string& error) {
     if (!LoadStub(archive)) {
         error = "the self-extracting stub is missing from this program";
         return false;
     }
     CZipWriter zip(archive);
-    for (const CTreeFile& file : files) {
-        std::string data;
-        FILETIME modified;
-        if (!ReadWholeFile(file.path, data, &modified) || !zip.Add(file.name, data, modified)) {
-            error = "cannot add " + Utf8Of(file.path) + " to the archive";
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    std::vector<const CTreeFile*> members = changed;
+    members.insert(std::upper_bound(members.begin(), members.end(), &verFile,
+                                    [](const CTreeFile* a, const CTreeFile* b) { return a->name < b->name; }),
+                   &verFile);
+    for (const CTreeFile* file : members) {
+        // The installed Ver file becomes the server's: the installation then is the revision.
+        std::string data = file == &verFile ? verText : std::string();
+        FILETIME modified = now;
+        if ((file != &verFile && !ReadWholeFile(file->path, data, &modified)) || !zip.Add(file->name, data, modified)) {
+            error = "cannot add " + Utf8Of(file->path) + " to the archive";
             return false;
         }
     }
-    if (files.empty() || !zip.Finish()) {
-        error = files.empty() ? "no file to publish: the tree is empty or no file differs from the base" :
-                                "the archive is too large";
+    if (!zip.Finish()) {
+        error = "the archive is too large";
         return false;
     }
     return true;
 }
 
-// The notes as code page 932 lines ending in CR LF.
-bool NotesText(const std::wstring& path, std::string& notes, std::string& error) {
-    std::string utf8;
-    notes.clear();
-    if (path.empty())
+// The archive as it will be served: signed by the vendor's command if one is given, and
+// still read whole by the updater's DLL.
+bool FinishArchive(const CReleaseOptions& options, const std::wstring& path, size_t members, std::string& archive,
+                   std::string& error) {
+    if (options.signCommand.empty())
         return true;
-    if (!ReadWholeFile(path, utf8)) {
-        error = "cannot read the notes " + Utf8Of(path);
+    std::vector<std::string> names;
+    if (!RunSignCommand(options.signCommand, path, error) || !ReadWholeFile(path, archive) ||
+        !ReadArchiveNames(path, names, error) || names.size() != members) {
+        error = "after --sign-command: " + (error.empty() ? "the archive is not the one written" : error);
         return false;
     }
-    int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(size > 0 ? size : 0, L'\0');
-    if ((!utf8.empty() && size <= 0) ||
-        (size > 0 && !::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                                            &wide[0], size)) ||
-        !ToCodePage932(wide, utf8)) {
-        error = "the notes are not UTF-8 text that code page 932 can spell";
-        return false;
-    }
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        if (utf8[i] == '\n' || (utf8[i] == '\r' && (i + 1 == utf8.size() || utf8[i + 1] != '\n')))
-            notes += "\r\n";
-        else if (utf8[i] != '\r')
-            notes += utf8[i];
-    }
-    if (!notes.empty() && notes.back() != '\n')
-        notes += "\r\n";
     return true;
-}
-
-// The Ver file with the new revision's entry after the earlier ones.
-bool VerText(const CReleaseOptions& options, const std::wstring& path, std::string& text, std::string& error) {
-    std::string notes;
-    if (!NotesText(options.notes, notes, error))
-        return false;
-    // The revision is read after the last "No.": one in the notes would stand for it.
-    if (notes.find("No.") != std::string::npos) {
-        error = "the notes must not contain \"No.\": the program reads the revision after the last one";
-        return false;
-    }
-    text.clear();
-    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES && !ReadWholeFile(path, text)) {
-        error = "cannot read " + Utf8Of(path);
-        return false;
-    }
-    int published = ParseRevision(text.c_str());
-    if (options.revision <= published) {
-        error = StrFormat("revision %d is not above revision %d, already published", options.revision, published);
-        return false;
-    }
-    if (!text.empty() && text.back() != '\n')
-        text += "\r\n";
-    text += StrFormat("(No.%d)\r\n", options.revision) + notes;
-    return true;
-}
-
-// Each file goes under a temporary name first; only once all are written are they
-// renamed, the manifest last, so a client never sees a manifest ahead of its files.
-bool WriteAll(const std::vector<std::pair<std::wstring, std::string>>& outputs, std::string& error) {
-    size_t written = 0;
-    while (written < outputs.size() && WriteWholeFile(outputs[written].first + L".tmp", outputs[written].second))
-        ++written;
-    size_t renamed = 0;
-    while (written == outputs.size() && renamed < outputs.size() &&
-           ::MoveFileExW((outputs[renamed].first + L".tmp").c_str(), outputs[renamed].first.c_str(),
-                         MOVEFILE_REPLACE_EXISTING))
-        ++renamed;
-    if (renamed == outputs.size())
-        return true;
-    for (size_t i = renamed; i < outputs.size(); ++i)
-        ::DeleteFileW((outputs[i].first + L".tmp").c_str());
-    error = "cannot write " + Utf8Of(outputs[written < outputs.size() ? written : renamed].first);
-    return false;
 }
 }  // namespace
 
+void Warn(const std::string& text) { std::fprintf(stderr, "ZynPublish: warning: %s\n", text.c_str()); }
+
 bool PublishRelease(const CReleaseOptions& options, std::string& error) {
-    int code = VersionCode(VersionKey(options.version));
-    if (options.version.empty() || options.version.find_first_not_of("0123456789.abcdefghijklmnopqrstuvwxyz") !=
-                                       std::string::npos || code <= 0) {
-        error = "the version must look like 3.5";
+    if (!CheckOptions(options, error))
         return false;
-    }
-    if (options.revision <= 0 || options.expiresDays < 0 || options.expiresDays > 36500 || options.prefix.empty() ||
-        options.prefix.find_first_of("/\\:. ") != std::string::npos) {
-        error = "the revision must be above 0, --expires from 0 to 36500 days, the prefix a plain name";
-        return false;
-    }
-    if (!IsFolder(options.server)) {
-        error = "the server folder " + Utf8Of(options.server) + " does not exist";
-        return false;
-    }
     std::vector<BYTE> key;
     std::string keyBytes;
     CPublicKey publicKey;
-    if (!options.key.empty()) {
-        if (!ReadWholeFile(options.key, keyBytes) ||
-            !PublicKeyOfBlob(key = std::vector<BYTE>(keyBytes.begin(), keyBytes.end()), publicKey)) {
-            error = "cannot read a private key from " + Utf8Of(options.key);
-            return false;
-        }
+    if (!options.key.empty() &&
+        (!ReadWholeFile(options.key, keyBytes) ||
+         !PublicKeyOfBlob(key = std::vector<BYTE>(keyBytes.begin(), keyBytes.end()), publicKey))) {
+        error = "cannot read a private key from " + Utf8Of(options.key);
+        return false;
     }
-    std::vector<CTreeFile> files;
-    std::string archive, verText;
-    std::wstring verPath = options.server + L"\\Ver" + Widened(options.version);
+    std::wstring verName = L"Ver" + Widened(options.version);
+    std::string updateName = StrFormat("%s%d.EXE", options.prefix.c_str(), VersionCode(VersionKey(options.version)));
     // An unsigned release beside an older manifest would only be refused by every client with a key.
-    if (key.empty() && ::GetFileAttributesW((verPath + L".sig").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (key.empty() &&
+        ::GetFileAttributesW((options.server + L"\\" + verName + L".sig").c_str()) != INVALID_FILE_ATTRIBUTES) {
         error = "this folder publishes signed releases (Ver" + options.version + ".sig): give --key";
         return false;
     }
-    std::string updateName = StrFormat("%s%d.EXE", options.prefix.c_str(), code);
-    if (!ChangedFiles(options, files, error) || !BuildArchive(files, archive, error) ||
-        !VerText(options, verPath, verText, error))
+    std::vector<CTreeFile> files;
+    if (!NoOtherVersionShares(options, updateName, error) || !ListTree(options.files, files, error))
         return false;
-    std::vector<std::pair<std::wstring, std::string>> outputs = {
-        {options.server + L"\\" + Widened(updateName), archive}, {verPath, verText}};
+    std::vector<const CTreeFile*> verFiles = VerFiles(files, options.version);
+    if (verFiles.size() != 1) {
+        std::vector<std::string> names;
+        for (const CTreeFile* file : verFiles)
+            names.push_back(file->name);
+        error = StrFormat("--files must hold one Ver%s file, the installed one; it holds %s", options.version.c_str(),
+                          verFiles.empty() ? "none" : NameList(names).c_str());
+        return false;
+    }
+    CPublishedRelease published;
+    std::vector<const CTreeFile*> changed;
+    std::vector<std::string> removed;
+    std::string verText, archive;
+    if (!ReadPublished(options, key, !options.base.empty(), published, error) ||
+        !NewVerText(options, published.verText, verText, error) ||
+        !Differences(options, files, verFiles[0], published.names, changed, removed, error))
+        return false;
+    if (key.empty() && !removed.empty()) {
+        error = "only a signed release (--key) can delete files, and these are gone since the base: " +
+                NameList(removed);
+        return false;
+    }
+    if (changed.empty() && removed.empty()) {
+        error = "nothing to publish: no file but the Ver file is new or differs from the base, and none was removed";
+        return false;
+    }
+    CReleaseOutputs outputs(options.server);
+    std::wstring updateFile = Widened(updateName);
+    if (!BuildArchive(changed, *verFiles[0], verText, archive, error) || !outputs.Write(updateFile, archive, error) ||
+        !FinishArchive(options, outputs.TemporaryPath(updateFile), changed.size() + 1, archive, error) ||
+        !outputs.Write(verName, verText, error))
+        return false;
     if (!key.empty()) {
-        ULONGLONG expires = UtcNow() / 10000000 * 10000000 + options.expiresDays * kFileTimeDay;
-        std::string manifest = SignManifest(
-            ManifestBody(options.version, options.revision, verText, updateName, archive, expires), key);
+        CManifestContent content;
+        content.version = options.version;
+        content.revision = options.revision;
+        content.verText = verText;
+        content.file = updateName;
+        content.length = archive.size();
+        content.sha256 = Sha256Hex(archive);
+        content.expiresAt = UtcNow() / 10000000 * 10000000 + options.expiresDays * kFileTimeDay;
+        content.product = Utf8Of(options.product);
+        content.removed = removed;
+        std::string manifest = SignManifest(ManifestBody(content), key);
         if (manifest.empty()) {
             error = "signing the manifest failed";
             return false;
         }
-        outputs.push_back({verPath + L".sig", manifest});
-    }
-    for (const auto& output : outputs) {
-        if (output.first.size() + 4 >= MAX_PATH) {
-            error = "the path " + Utf8Of(output.first) + " is too long";
+        if (manifest.size() > kEarlierManifestLimit)
+            Warn(StrFormat("the manifest is %u bytes: updaters that do not read remove= refuse one beyond %u",
+                           static_cast<unsigned>(manifest.size()), static_cast<unsigned>(kEarlierManifestLimit)));
+        if (!outputs.Write(verName + L".sig", manifest, error))
             return false;
-        }
     }
-    if (!WriteAll(outputs, error))
+    if (!outputs.Replace(error))
         return false;
-    std::printf("%s: %u files, %u bytes; Ver%s revision %d%s\n", updateName.c_str(), static_cast<unsigned>(files.size()),
-                static_cast<unsigned>(archive.size()), options.version.c_str(), options.revision,
+    std::printf("%s: %u files, %u bytes; Ver%s revision %d%s%s\n", updateName.c_str(),
+                static_cast<unsigned>(changed.size() + 1), static_cast<unsigned>(archive.size()),
+                options.version.c_str(), options.revision,
+                removed.empty() ? "" : StrFormat(", %u removed", static_cast<unsigned>(removed.size())).c_str(),
                 key.empty() ? ", unsigned" : ", signed");
     return true;
 }

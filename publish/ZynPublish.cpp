@@ -17,7 +17,8 @@ namespace {
 const char kUsage[] =
     "usage: ZynPublish keygen KEYFILE\n"
     "       ZynPublish release --server DIR --version 3.5 --revision 12 --files TREE [--base OLDTREE]\n"
-    "                          [--notes FILE] [--key KEYFILE] [--prefix UPD] [--expires DAYS]\n";
+    "                          [--notes FILE] [--key KEYFILE --product APPNAME] [--prefix UPD] [--expires DAYS]\n"
+    "                          [--sign-command \"CMD {}\"]\n";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ZynPublish: %s\n", message.c_str());
@@ -74,6 +75,10 @@ int Release(const std::vector<std::wstring>& args) {
             options.notes = value;
         else if (name == L"--key")
             options.key = value;
+        else if (name == L"--product")
+            options.product = value;
+        else if (name == L"--sign-command")
+            options.signCommand = value;
         else if (name == L"--version")
             options.version = Narrow(value);
         else if (name == L"--prefix")

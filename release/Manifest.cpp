@@ -2,14 +2,19 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "Base64.h"
 #include "Format.h"
+#include "MemberName.h"
 #include "Sha256.h"
 
 namespace {
-const char* const kRequiredKeys[] = {"version", "revision", "ver-sha256", "file", "length", "sha256", "expires"};
+const char* const kRequiredKeys[] = {"version", "revision", "ver-sha256", "file", "length", "sha256", "expires",
+                                     "product"};
 const size_t kRequiredCount = sizeof(kRequiredKeys) / sizeof(kRequiredKeys[0]);
+const char kProductKey[] = "product";
+const char kRemoveKey[] = "remove";
 const char kSignatureKey[] = "signature";
 
 bool IsDigits(const std::string& text, size_t most) {
@@ -23,6 +28,39 @@ bool IsLowerHex64(const std::string& text) {
 
 bool IsKey(const std::string& key) {
     return !key.empty() && key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") == std::string::npos;
+}
+
+bool IsUtf8(const std::string& text) {
+    return !text.empty() && ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                                  static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
+// Only the product's value may leave printable ASCII, and only as UTF-8. Control bytes
+// (NUL among them: a reader of C strings would stop there) are refused everywhere.
+bool IsLineText(const std::string& key, const std::string& line) {
+    bool ascii = true;
+    for (unsigned char c : line) {
+        if (c < 0x20 || c == 0x7F)
+            return false;
+        ascii = ascii && c < 0x80;
+    }
+    return ascii || (key == kProductKey && IsUtf8(line));
+}
+
+// remove=: percent-encoded member names separated by commas, each safe and named once.
+bool TakeRemovedNames(const std::string& value, std::vector<std::string>& removed) {
+    std::set<std::string> keys;
+    size_t start = 0;
+    do {
+        size_t comma = value.find(',', start);
+        std::string name;
+        if (!PercentDecoded(value.substr(start, comma - start), name) || !IsSafeMemberName(name) ||
+            !keys.insert(MemberNameKey(name)).second)
+            return false;
+        removed.push_back(name);
+        start = comma == std::string::npos ? value.size() + 1 : comma + 1;
+    } while (start <= value.size());
+    return true;
 }
 
 // Stores a required key's value; FALSE for a value out of its form.
@@ -46,35 +84,21 @@ bool TakeValue(size_t index, const std::string& value, CReleaseManifest& manifes
     case 5:
         manifest.sha256 = value;
         return IsLowerHex64(value);
-    default:
+    case 6:
         manifest.expires = value;
         return ParseUtcTime(value, manifest.expiresAt);
+    default:
+        manifest.product = value;
+        return !value.empty();
     }
-}
-
-bool Signed(const CReleaseManifest& manifest, const std::string& text, const std::vector<CPublicKey>& keys) {
-    BYTE digest[kSha256Bytes];
-    CSha256 hash;
-    hash.Add(text.data(), manifest.signedBytes);
-    if (!hash.Digest(digest))
-        return false;
-    for (const CPublicKey& key : keys) {
-        if (VerifyP256(key, digest, sizeof(digest), manifest.signature))
-            return true;
-    }
-    return false;
 }
 }  // namespace
 
-BOOL ParseManifest(const std::string& text, CReleaseManifest& manifest) {
+BOOL ParseManifest(const std::string& text, CReleaseManifest& manifest, BOOL bEarlierFormat) {
     manifest = CReleaseManifest();
     if (text.size() > kManifestLimit)
         return FALSE;
-    for (unsigned char c : text) {
-        if ((c < 0x20 || c > 0x7E) && c != '\r' && c != '\n')
-            return FALSE;
-    }
-    std::vector<std::string> seen;
+    std::set<std::string> seen;
     size_t required = 0;
     size_t start = 0;
     while (start < text.size()) {
@@ -85,24 +109,22 @@ BOOL ParseManifest(const std::string& text, CReleaseManifest& manifest) {
             line.pop_back();
         size_t equals = line.find('=');
         std::string key = line.substr(0, equals);
-        if (equals == std::string::npos || !IsKey(key) || line.find('\r') != std::string::npos)
+        if (equals == std::string::npos || !IsKey(key) || !IsLineText(key, line) || !seen.insert(key).second)
             return FALSE;
-        for (const std::string& earlier : seen) {
-            if (earlier == key)
-                return FALSE;
-        }
-        seen.push_back(key);
         std::string value = line.substr(equals + 1);
         if (key == kSignatureKey) {
             std::vector<BYTE> signature;
             // The signature comes last, after every required key; only its line end may follow.
-            if (required != kRequiredCount || next != text.size() || !Base64Decode(value, signature) ||
+            bool complete = required == kRequiredCount || (bEarlierFormat && required == kRequiredCount - 1);
+            if (!complete || next != text.size() || !Base64Decode(value, signature) ||
                 signature.size() != kSignatureBytes)
                 return FALSE;
             std::memcpy(manifest.signature, signature.data(), kSignatureBytes);
             manifest.signedBytes = start;
             return TRUE;
         }
+        if (key == kRemoveKey && (required != kRequiredCount || !TakeRemovedNames(value, manifest.removed)))
+            return FALSE;
         bool isRequired = false;
         for (size_t i = 0; i < kRequiredCount; ++i)
             isRequired = isRequired || key == kRequiredKeys[i];
@@ -116,12 +138,27 @@ BOOL ParseManifest(const std::string& text, CReleaseManifest& manifest) {
     return FALSE;  // no signature line
 }
 
+BOOL ManifestSignedBy(const std::string& text, const CReleaseManifest& manifest, const std::vector<CPublicKey>& keys) {
+    BYTE digest[kSha256Bytes];
+    CSha256 hash;
+    hash.Add(text.data(), manifest.signedBytes);
+    if (!hash.Digest(digest))
+        return FALSE;
+    for (const CPublicKey& key : keys) {
+        if (VerifyP256(key, digest, sizeof(digest), manifest.signature))
+            return TRUE;
+    }
+    return FALSE;
+}
+
 ManifestVerdict CheckManifest(const std::string& text, const std::vector<CPublicKey>& keys,
                               const CReleaseExpectation& expected, CReleaseManifest& manifest) {
     if (!ParseManifest(text, manifest))
         return kManifestMalformed;
-    if (!Signed(manifest, text, keys))
+    if (!ManifestSignedBy(text, manifest, keys))
         return kManifestBadSignature;
+    if (manifest.product != expected.product)
+        return kManifestOtherProduct;
     if (_stricmp(manifest.version.c_str(), expected.version.c_str()) != 0)
         return kManifestOtherVersion;
     if (manifest.revision != expected.revision)
@@ -135,15 +172,18 @@ ManifestVerdict CheckManifest(const std::string& text, const std::vector<CPublic
     return kManifestTrusted;
 }
 
-std::string ManifestBody(const std::string& version, int revision, const std::string& verText, const std::string& file,
-                         const std::string& update, ULONGLONG expiresAt) {
-    std::string verSha256 = Sha256Hex(verText);
-    std::string sha256 = Sha256Hex(update);
-    if (verSha256.empty() || sha256.empty())
+std::string ManifestBody(const CManifestContent& content) {
+    std::string verSha256 = Sha256Hex(content.verText);
+    if (verSha256.empty() || content.sha256.empty())
         return std::string();
-    return StrFormat("version=%s\nrevision=%d\nver-sha256=%s\nfile=%s\nlength=%llu\nsha256=%s\nexpires=%s\n",
-                     version.c_str(), revision, verSha256.c_str(), file.c_str(),
-                     static_cast<unsigned long long>(update.size()), sha256.c_str(), UtcTimeText(expiresAt).c_str());
+    std::string body = StrFormat(
+        "version=%s\nrevision=%d\nver-sha256=%s\nfile=%s\nlength=%llu\nsha256=%s\nexpires=%s\nproduct=%s\n",
+        content.version.c_str(), content.revision, verSha256.c_str(), content.file.c_str(),
+        static_cast<unsigned long long>(content.length), content.sha256.c_str(),
+        UtcTimeText(content.expiresAt).c_str(), content.product.c_str());
+    for (size_t i = 0; i < content.removed.size(); ++i)
+        body += (i == 0 ? "remove=" : ",") + PercentEncoded(content.removed[i]);
+    return content.removed.empty() ? body : body + "\n";
 }
 
 std::string SignManifest(const std::string& body, const std::vector<BYTE>& privateBlob) {
@@ -173,8 +213,14 @@ BOOL ParseUtcTime(const std::string& text, ULONGLONG& fileTime) {
     time.wHour = number(11, 2);
     time.wMinute = number(14, 2);
     time.wSecond = number(17, 2);
+    // The calendar is checked here: Wine's conversion takes February 29th of any year.
+    const WORD monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = time.wYear % 4 == 0 && (time.wYear % 100 != 0 || time.wYear % 400 == 0);
+    if (time.wYear < 1601 || time.wMonth < 1 || time.wMonth > 12 || time.wDay < 1 ||
+        time.wDay > monthDays[time.wMonth - 1] + (time.wMonth == 2 && leap) || time.wHour > 23 ||
+        time.wMinute > 59 || time.wSecond > 59)
+        return FALSE;
     FILETIME converted;
-    // The conversion refuses a day that does not exist (February 30th).
     if (!::SystemTimeToFileTime(&time, &converted))
         return FALSE;
     fileTime = static_cast<ULONGLONG>(converted.dwHighDateTime) << 32 | converted.dwLowDateTime;

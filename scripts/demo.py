@@ -82,7 +82,8 @@ def publish_signed(folder):
     print("ZynPublish keygen:  ", key.strip())
     release = subprocess.run(publisher + ["release", "--server", windows("server"), "--version", "3.5", "--revision", "2",
                                           "--files", windows("new"), "--base", windows("base"),
-                                          "--notes", windows("notes.txt"), "--key", windows("demo.key")],
+                                          "--notes", windows("notes.txt"), "--key", windows("demo.key"),
+                                          "--product", "ravaZAZ"],
                              capture_output=True, check=True)
     print("ZynPublish release: ", release.stdout.decode().strip())
     return key.strip().partition("=")[2]

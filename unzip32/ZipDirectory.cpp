@@ -22,6 +22,37 @@ const BYTE kUnixHost = 3;
 WORD Read16(const BYTE* p) { return static_cast<WORD>(p[0] | p[1] << 8); }
 DWORD Read32(const BYTE* p) { return Read16(p) | static_cast<DWORD>(Read16(p + 2)) << 16; }
 
+// Where the certificate table that Authenticode signing appends to the stub begins, when the
+// file ends with exactly that table as the stub's PE header names it; 0 otherwise.
+size_t CertificateTableStart(CArchiveWindow& archive, size_t size) {
+    const size_t kPeOffsetAt = 0x3C, kCoffHeaderSize = 20, kSecurityDirectory = 4;
+    const BYTE* dos = archive.Read(0, kPeOffsetAt + 4);
+    size_t pe = dos && dos[0] == 'M' && dos[1] == 'Z' ? Read32(dos + kPeOffsetAt) : 0;
+    const BYTE* header = pe ? archive.Read(pe, 4 + kCoffHeaderSize + 2) : nullptr;
+    if (!header || Read32(header) != 0x00004550)  // "PE\0\0"
+        return 0;
+    size_t optionalSize = Read16(header + 4 + 16);
+    const BYTE* optional = archive.Read(pe + 4 + kCoffHeaderSize, optionalSize);
+    WORD magic = optional && optionalSize >= 2 ? Read16(optional) : 0;
+    size_t directories = magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0;  // PE32+ or PE32
+    if (!directories || optionalSize < directories + (kSecurityDirectory + 1) * 8 ||
+        Read32(optional + directories - 4) <= kSecurityDirectory)
+        return 0;
+    size_t start = Read32(optional + directories + kSecurityDirectory * 8);
+    size_t length = Read32(optional + directories + kSecurityDirectory * 8 + 4);
+    if (start == 0 || start % 8 != 0 || start > size || size - start != length)
+        return 0;
+    // The table is a run of certificates, each 8-byte aligned, filling it exactly.
+    for (size_t at = start; at < size;) {
+        const BYTE* certificate = size - at >= 8 ? archive.Read(at, 8) : nullptr;
+        size_t certificateLength = certificate ? Read32(certificate) : 0;
+        if (certificateLength < 8 || certificateLength > size - at)
+            return 0;
+        at += (certificateLength + 7) & ~static_cast<size_t>(7);
+    }
+    return start;
+}
+
 bool IsUtf8Text(const std::string& text) {
     return !text.empty() && ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
                                                   static_cast<int>(text.size()), nullptr, 0) > 0;
@@ -69,19 +100,26 @@ int CZipDirectory::Open(const char* path, std::string& reason) {
     }
     m_size = static_cast<size_t>(m_archive.FileSize());
 
-    // The end record is the last thing in the file, followed only by the archive comment;
-    // zip signatures inside an executable stub do not end where the file ends.
-    size_t lowest = m_size - kEndRecordSize > kMaxCommentSize ? m_size - kEndRecordSize - kMaxCommentSize : 0;
-    const BYTE* tail = m_archive.Read(lowest, m_size - lowest);
+    // The end record is the last thing in the file, followed only by the archive comment,
+    // or by the zeros that align a signed stub's certificate table and the table itself;
+    // zip signatures inside an executable stub do not end there.
+    size_t certificates = CertificateTableStart(m_archive, m_size);
+    bool signedStub = certificates >= kEndRecordSize;
+    size_t zipEnd = signedStub ? certificates : m_size;
+    size_t alignment = signedStub ? 7 : 0;
+    size_t lowest = zipEnd - kEndRecordSize > kMaxCommentSize ? zipEnd - kEndRecordSize - kMaxCommentSize : 0;
+    const BYTE* tail = m_archive.Read(lowest, zipEnd - lowest);
     if (!tail) {
         reason = "cannot read the archive";
         return PK_BADERR;
     }
-    size_t end = m_size - kEndRecordSize;
+    size_t end = zipEnd - kEndRecordSize;
     bool found = false;
     for (;; --end) {
         const BYTE* record = tail + (end - lowest);
-        found = Read32(record) == kEndRecordSignature && end + kEndRecordSize + Read16(record + 20) == m_size;
+        size_t recordEnd = end + kEndRecordSize + (Read32(record) == kEndRecordSignature ? Read16(record + 20) : 0);
+        found = Read32(record) == kEndRecordSignature && recordEnd <= zipEnd && zipEnd - recordEnd <= alignment &&
+                std::all_of(tail + (recordEnd - lowest), tail + (zipEnd - lowest), [](BYTE b) { return b == 0; });
         if (found || end == lowest)
             break;
     }

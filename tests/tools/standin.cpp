@@ -1,13 +1,17 @@
 // The programs the tests start, built once under each name; what it does follows its name:
 //   exitcode <code> [ms]    waits, then exits with code
 //   showwindow              exits with the show command it was started with (255: none)
-//   holdfile <path> [s]     holds the file open without sharing (exit 1: it could not)
+//   holdfile <path> [s] [read]  holds the file open without sharing, or sharing reads, and says "held"
+//                           (exit 1: it could not)
 //   loaddll <path> [s]      keeps the DLL loaded (exit 1: it could not)
+//   runlinux <status> <program> [args]  starts a Linux program, which Wine does not wait for, and
+//                           exits with the code that it writes to the status file (255: none in a minute)
 //   ZynImpDataManager ...   writes its command line to ZynImpDataManager.args beside itself
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -38,11 +42,34 @@ int main(int argc, char** argv) {
     }
     if (name == "holdfile" || name == "loaddll") {
         // Ending the process lets go.
-        bool held = argc > 1 && (name == "holdfile" ? ::CreateFileA(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                                                    0, nullptr) != INVALID_HANDLE_VALUE
+        DWORD sharing = argc > 3 && std::string(argv[3]) == "read" ? FILE_SHARE_READ : 0;
+        bool held = argc > 1 && (name == "holdfile" ? ::CreateFileA(argv[1], GENERIC_READ, sharing, nullptr,
+                                                                    OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE
                                                     : ::LoadLibraryA(argv[1]) != nullptr);
+        if (held)  // a test that reads this line knows the file is held from now on
+            std::puts("held"), std::fflush(stdout);
         ::Sleep(held ? (argc > 2 ? std::atoi(argv[2]) : 60) * 1000 : 0);
         return held ? 0 : 1;
+    }
+    if (name == "runlinux") {
+        std::string command;
+        for (int i = 2; i < argc; ++i)
+            command += std::string(i > 2 ? " \"" : "\"") + argv[i] + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        ::DeleteFileA(argc > 2 ? argv[1] : "");
+        if (argc < 3 || !::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                          &started))
+            return 255;
+        ::CloseHandle(started.hThread);
+        ::CloseHandle(started.hProcess);
+        for (int tenths = 0; tenths < 600; ++tenths, ::Sleep(100)) {
+            int code = 0;
+            if (std::ifstream(argv[1]) >> code)
+                return code;
+        }
+        return 255;
     }
     return RecordCommandLine(self);
 }

@@ -1,5 +1,5 @@
 // Our unzip32.dll in this process, on archives written here byte by byte: sound ones, self-extracting
-// ones, damaged and hostile ones, and a few hundred seeded bit flips and truncations of real ones.
+// ones (signed too), damaged and hostile ones, and a few hundred seeded bit flips and truncations of real ones.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -114,6 +114,41 @@ std::string Damaged(std::string zip, const std::string& name, size_t offset) {
 const std::string kTable = "\xE8\xA1\xA8";  // 表 in UTF-8
 // A stub with zip signatures in it: the archive must be found from its end, not its front.
 const std::string kStub = "MZ" + std::string(30, '\0') + "PK\x03\x04PK\x01\x02PK\x05\x06" + std::string(3000, 'S');
+// A stub with a PE header (PE32+, 16 data directories) and zip signatures after it.
+const std::string kPeStub = [] {
+    std::string stub = "MZ" + std::string(58, '\0'), header = "PE" + std::string(2, '\0');
+    Put(stub, 0x40);
+    Put(header, 0x8664, 2);  // machine
+    header += std::string(14, '\0');
+    Put(header, 240, 2);  // size of the optional header
+    Put(header, 0x22, 2);
+    Put(header, 0x20B, 2);  // PE32+
+    header += std::string(106, '\0');
+    Put(header, 16);  // data directories
+    return stub + header + std::string(128, '\0') + kStub.substr(2);
+}();
+const size_t kSecurityDirectoryAt = 0x40 + 4 + 20 + 112 + 4 * 8;
+
+// Authenticode-signed as signing tools do it: the zip padded with zeros (padding) to 8 bytes, then the certificate
+// table of those lengths, each entry aligned to 8; the stub's security directory names the table (sizeDelta off its
+// true size), its first entry is lengthDelta off its true length.
+std::string Signed(std::string archive, std::vector<DWORD> lengths = {1456}, char padding = '\0', int sizeDelta = 0,
+                   int lengthDelta = 0) {
+    archive.append((8 - archive.size() % 8) % 8, padding);
+    size_t table = archive.size();
+    for (DWORD length : lengths) {
+        std::string certificate;
+        Put(certificate, length + (archive.size() == table ? lengthDelta : 0));
+        Put(certificate, 0x00020200);  // revision 2.0, PKCS #7
+        certificate.resize(length, 'c');
+        archive += certificate + std::string((8 - length % 8) % 8, '\0');
+    }
+    std::string directory;
+    Put(directory, static_cast<DWORD>(table));
+    Put(directory, static_cast<DWORD>(archive.size() - table + sizeDelta));
+    return archive.replace(kSecurityDirectoryAt, 8, directory);
+}
+
 const std::vector<Member> kMembers = {{"CAD/Ver3.5", "ravaZAZ (No.3)\r\n", false},
                                       {"CAD/bin/a.dll", std::string(3000, 'a') + "tail"},
                                       {"CAD/" + kTable + "/b.txt", "b", true, 0x0314},
@@ -181,6 +216,9 @@ TEST(UnzipDll, ResultsFilesAndRefusals) {
                           padding + UnicodePath(name, name + kTable));
         wideLeft[name + "表"] = wide.back().content;
     }
+    const std::string signedStub = Zip(kMembers, kPeStub);
+    // Ends 5 bytes past a multiple of 8, so that signing pads it.
+    const std::string unaligned = Zip(kMembers, kPeStub, -1, std::string((13 - signedStub.size() % 8) % 8, 'c'));
     const struct {
         const char* what;
         std::string archive;
@@ -211,6 +249,13 @@ TEST(UnzipDll, ResultsFilesAndRefusals) {
         {"empty", Zip({}), PK_WARN, {}, {"zipfile is empty"}},
         {"truncated", sound.substr(0, sound.size() * 2 / 3), PK_NOZIP, {}, {}},
         {"no archive", kStub, PK_NOZIP, {}, {}},
+        {"signed stub", Signed(signedStub), PK_OK, all, {}},
+        {"signed, padded, two certificates", Signed(unaligned, {13, 24}), PK_OK, all, {}},
+        {"bytes after the zip", Zip(kMembers, kPeStub) + "junk", PK_NOZIP, {}, {}},
+        {"bytes after the certificates", Signed(signedStub) + "x", PK_NOZIP, {}, {}},
+        {"padding that is not zeros", Signed(unaligned, {1456}, 'p'), PK_NOZIP, {}, {}},
+        {"table shorter than named", Signed(signedStub, {1456}, '\0', 8), PK_NOZIP, {}, {}},
+        {"certificate beyond its table", Signed(signedStub, {1456, 16}, '\0', 0, 24), PK_NOZIP, {}, {}},
     };
     CMessageBoxRecorder boxes;
     ASSERT_TRUE(::SetDllDirectoryA(BuildFolder().c_str()));  // where Extract() finds the DLL
@@ -279,13 +324,13 @@ TEST(UnzipDll, DamagedArchivesNeverEscapeOrLeaveBadData) {
     std::set<std::string> contents;
     for (const Member& m : kMembers)
         contents.insert(m.content);
-    const std::string bases[] = {Zip(kMembers), Zip(kMembers, kStub)};
+    const std::string bases[] = {Zip(kMembers), Zip(kMembers, kStub), Signed(Zip(kMembers, kPeStub))};
     std::mt19937 random(20261207);
     for (int round = 0; round < 300; ++round) {
-        std::string archive = bases[round % 2];
+        std::string archive = bases[round % 3];
         for (int flips = 1 + random() % 4; flips > 0; --flips)
             archive[random() % archive.size()] ^= static_cast<char>(1 << random() % 8);
-        if (round % 3 == 0)
+        if (round % 5 == 0)
             archive.resize(random() % archive.size());
         Files left;
         UnzipInScratch(scratch, archive, left);
