@@ -132,14 +132,11 @@ bool NoOtherVersionShares(const CReleaseOptions& options, const std::string& upd
     CFindHandle find(::FindFirstFileW((options.server + L"\\Ver*").c_str(), &found));
     for (bool more = find.get() != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find.get(), &found)) {
         std::string name;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ToCodePage932(found.cFileName, name))
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ToCodePage932(found.cFileName, name) ||
+            !IsVerFileName(name))
             continue;
         std::string version = VerFileVersionText(name);
-        size_t dot = version.rfind('.');
-        std::string extension = dot == std::string::npos ? std::string() : version.substr(dot);
-        if (version.empty() || version.find_first_not_of("0123456789.abcdefghijklmnopqrstuvwxyz") != std::string::npos ||
-            extension == ".sig" || IsBackupExtension(extension) ||
-            _stricmp(version.c_str(), options.version.c_str()) == 0 || VersionCode(VersionKey(version)) != code)
+        if (_stricmp(version.c_str(), options.version.c_str()) == 0 || VersionCode(VersionKey(version)) != code)
             continue;
         error = "this folder publishes " + name + ", whose update file is " + updateName + " as well: versions " +
                 options.version + " and " + version + " cannot share a server folder";
