@@ -119,7 +119,7 @@ public:
     BOOL Read(BYTE* out, size_t bytes) {
         while (bytes > 0) {
             if (m_nZeros == 0 && m_nLiterals == 0 &&
-                (!m_source.ReadNumber(m_nZeros) || !m_source.ReadNumber(m_nLiterals) || m_nZeros + m_nLiterals == 0))
+                (!m_source.ReadNumber(m_nZeros) || !m_source.ReadNumber(m_nLiterals)))
                 return FALSE;
             ULONGLONG& run = m_nZeros > 0 ? m_nZeros : m_nLiterals;
             const size_t part = static_cast<size_t>(std::min<ULONGLONG>(bytes, run));

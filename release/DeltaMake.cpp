@@ -22,20 +22,29 @@ void SortSuffixes(const Symbol* text, int32_t* sa, int32_t n, int32_t alphabet) 
             sa[0] = 0;
         return;
     }
-    std::vector<BYTE> smaller(n);  // S type: the suffix is smaller than the next one
+    // Bits, and bucket bounds counted again each time: the recursion's alphabet can be
+    // nearly as large as its text.
+    std::vector<bool> smaller(n);  // S type: the suffix is smaller than the next one
     for (int32_t i = n - 2; i >= 0; --i)
         smaller[i] = text[i] < text[i + 1] || (text[i] == text[i + 1] && smaller[i + 1]);
     auto leftmostSmaller = [&](int32_t i) { return i > 0 && smaller[i] && !smaller[i - 1]; };
-    std::vector<int32_t> counts(alphabet), bucket(alphabet);
-    for (int32_t i = 0; i < n; ++i)
-        ++counts[text[i]];
+    std::vector<int32_t> bucket(alphabet);
+    auto count = [&] {
+        std::fill(bucket.begin(), bucket.end(), 0);
+        for (int32_t i = 0; i < n; ++i)
+            ++bucket[text[i]];
+    };
     auto heads = [&] {
-        for (int32_t c = 0, sum = 0; c < alphabet; sum += counts[c++])
-            bucket[c] = sum;
+        count();
+        for (int32_t c = 0, sum = 0; c < alphabet; ++c) {
+            sum += bucket[c];
+            bucket[c] = sum - bucket[c];
+        }
     };
     auto tails = [&] {
+        count();
         for (int32_t c = 0, sum = 0; c < alphabet; ++c)
-            bucket[c] = sum += counts[c];
+            bucket[c] = sum += bucket[c];
     };
     auto induce = [&] {
         heads();
@@ -466,20 +475,21 @@ BOOL Make(const std::string& oldBytes, const std::string& newBytes, std::string&
     std::vector<int32_t> sa;
     size_t sortedStart = 0, sortedBytes = 0;
     ptrdiff_t drift = 0;  // where the last window ended in the old file, relative to the new
+    const size_t slack = window / 4, regionMost = window + 2 * slack;
     std::unique_ptr<CAnchors> anchors;
     for (size_t newStart = 0; newStart < newSize;) {
         const size_t newBytesHere = std::min(window, newSize - newStart);
-        // The region starts half a window before where the window's blocks were found, or
-        // else where the last window's alignment leads.
+        // The region starts a little before where the window's blocks were found, or else
+        // where the last window's alignment leads.
         size_t regionStart = 0, regionBytes = oldSize;
-        if (oldSize > 2 * window) {
+        if (oldSize > regionMost) {
             if (!anchors)
                 anchors.reset(new CAnchors(older, oldSize, std::max<size_t>(window / 1024, 256)));
             ptrdiff_t found = static_cast<ptrdiff_t>(newStart) + drift;
-            anchors->Locate(newer + newStart, newBytesHere, window / 2, found);
-            const ptrdiff_t wanted = found - static_cast<ptrdiff_t>(window / 2);
-            regionStart = static_cast<size_t>(std::min<ptrdiff_t>(std::max<ptrdiff_t>(wanted, 0), oldSize - 2 * window));
-            regionBytes = 2 * window;
+            anchors->Locate(newer + newStart, newBytesHere, slack, found);
+            const ptrdiff_t wanted = found - static_cast<ptrdiff_t>(slack);
+            regionStart = std::min(static_cast<size_t>(std::max<ptrdiff_t>(wanted, 0)), oldSize - regionMost);
+            regionBytes = regionMost;
         }
         if (sa.empty() || regionStart != sortedStart || regionBytes != sortedBytes) {
             sa.assign(regionBytes, 0);
@@ -492,7 +502,7 @@ BOOL Make(const std::string& oldBytes, const std::string& newBytes, std::string&
             regionBytes);
         const CWindow here = {older + regionStart, static_cast<ptrdiff_t>(regionBytes), regionStart,
                               newer + newStart, static_cast<ptrdiff_t>(newBytesHere), newStart, startPos,
-                              oldSize > 2 * window};
+                              oldSize > regionMost};
         newStart += MatchWindow(here, sa, encoder, drift);
     }
     std::vector<int32_t>().swap(sa);

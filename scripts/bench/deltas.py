@@ -111,7 +111,7 @@ def model_library(size, rewritten, seed, insert=0):
     """Random bytes, then the same with some 4 KiB blocks rewritten and insert bytes put in
     the middle."""
     rng = random.Random(seed)
-    old = rng.randbytes(size)
+    old = b"".join(rng.randbytes(min(1 << 24, size - at)) for at in range(0, size, 1 << 24))
     new = bytearray(old)
     for block in rng.sample(range(size // 4096), rewritten):
         new[block * 4096:(block + 1) * 4096] = rng.randbytes(4096)

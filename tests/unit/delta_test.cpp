@@ -42,6 +42,26 @@ std::string Reworked(const std::string& old) {
     return out;
 }
 
+// Instructions with 32-bit references, an insertion, and every reference after it moved
+// by its length, as a rebuilt DLL has them.
+void MovedCode(std::string& older, std::string& newer) {
+    std::mt19937 random(5);
+    for (int i = 0; i < 8000; ++i) {
+        const unsigned target = random() | 1 << 20;
+        const std::string padding = RandomBytes(6 + random() % 14, i);
+        if (i == 3000)
+            newer += RandomBytes(16, 0);
+        for (std::string* code : {&older, &newer}) {
+            const unsigned moved = code == &newer && i >= 3000 ? target - 16 : target;
+            *code += std::string("\x8b") + "\x05\x0d\x15"[i % 3];
+            *code += std::string(reinterpret_cast<const char*>(&moved), 4) + padding;
+        }
+    }
+}
+
+// Where the header (Delta.h) keeps the two hashes and the streams' lengths.
+const size_t kOldHashAt = 24, kNewHashAt = 56, kLengthsAt = 88;
+
 struct CPaths {
     std::string folder = ScratchFolder("差分");
     std::string old = folder + "旧.dll", delta = folder + "差分.bin", made = folder + "新.dll";
@@ -50,6 +70,8 @@ struct CPaths {
 
 TEST(Delta, RoundTripsWithinBoundedSizes) {
     const std::string random = RandomBytes(262144, 1), table = SteelTable(8000, 100);
+    std::string code, movedCode;
+    MovedCode(code, movedCode);
     const struct {
         const char* name;
         std::string older, newer;
@@ -61,6 +83,7 @@ TEST(Delta, RoundTripsWithinBoundedSizes) {
         {"identical", random, random, kDeltaWindow, 200},
         {"identical beyond the window", random, random, 16384, 400},
         {"moved parts beyond the window", random, Reworked(random), 16384, 45000},
+        {"moved code", code, movedCode, kDeltaWindow, 1500},
         {"edited steel table", SteelTable(8000, 0), table, kDeltaWindow, table.size() / 50},
         {"edited steel table beyond the window", SteelTable(8000, 0), table, 16384, table.size() / 40},
     };
@@ -82,6 +105,7 @@ TEST(Delta, RefusalsLeaveNoNewFile) {
     std::string delta, other;
     ASSERT_TRUE(MakeDelta(older, newer, delta) && MakeDelta(older, shorter, other));
     auto flipped = [](std::string bytes, size_t at) { return bytes[at] ^= 1, bytes; };
+    auto plusOne = [](std::string bytes, size_t at) { return ++bytes[at], bytes; };
     CPaths paths;
     const struct {
         const char* name;
@@ -94,10 +118,11 @@ TEST(Delta, RefusalsLeaveNoNewFile) {
         {"cut header", older, delta.substr(0, kDeltaHeaderBytes - 1), paths.made, kDeltaDamaged, 0},
         {"cut stream", older, delta.substr(0, delta.size() - 1), paths.made, kDeltaDamaged, 0},
         {"a byte too many", older, delta + "x", paths.made, kDeltaDamaged, 0},
-        {"streams of another delta", older, delta.substr(0, kDeltaHeaderBytes - 48) + other.substr(kDeltaHeaderBytes - 48),
-         paths.made, kDeltaDamaged, 0},
-        {"wrong result hash", older, flipped(delta, 56), paths.made, kDeltaResultMismatch, 0},
-        {"made for another old file", older, flipped(delta, 24), paths.made, kDeltaOtherOldFile, 0},
+        {"streams of another delta", older, delta.substr(0, kLengthsAt) + other.substr(kLengthsAt), paths.made,
+         kDeltaDamaged, 0},
+        {"an inflated length one too long", older, plusOne(delta, kLengthsAt + 8), paths.made, kDeltaDamaged, 0},
+        {"wrong result hash", older, flipped(delta, kNewHashAt), paths.made, kDeltaResultMismatch, 0},
+        {"made for another old file", older, flipped(delta, kOldHashAt), paths.made, kDeltaOtherOldFile, 0},
         {"old file changed here", flipped(older, 1000), delta, paths.made, kDeltaOtherOldFile, 0},
         {"old file cut", older.substr(1), delta, paths.made, kDeltaOtherOldFile, 0},
         {"no new folder", older, delta, paths.folder + "無い\\新.dll", kDeltaWriteFailed, ERROR_PATH_NOT_FOUND},
