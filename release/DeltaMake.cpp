@@ -235,7 +235,7 @@ public:
 
 private:
     // Zero gaps up to this long stay inside a literal run: cheaper than a new pair.
-    static const size_t kLiteralGap = 2;
+    static const size_t kLiteralGap = 1;
 
     void Difference(BYTE value) {
         if (value == 0) {

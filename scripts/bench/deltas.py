@@ -57,7 +57,8 @@ def dll_source(functions, sections, changed=None):
         elif kind == 1:
             cases = " ".join("case %d: r += %d * n + %s.weight; break;" % (c, rng.randrange(1000), row)
                              for c in range(rng.randrange(4, 9)))
-            body = "double r = %d; switch (n %% %d) { %s default: r -= %d; } return r + %s;" % (n3, n2 + 3, cases, n1, callee)
+            body = "double r = %d; switch (n %% %d) { %s default: r -= %d; } return r + %s;" % (
+                n3, n2 + 3, cases, n1, callee)
         elif kind == 2:
             body = ('char buf[64]; snprintf(buf, sizeof(buf), "%%s %d-%%d", %s.name, n); '
                     'return (double)strlen(buf) * %d + (p ? p[0] : 0) + %s;' % (n3, row, n1, callee))
@@ -73,11 +74,13 @@ def dll_source(functions, sections, changed=None):
 
 def build_dll(source, folder, target):
     """Built under the same name in the same folder each time, as a rebuild is: the linker
-    derives the DLL's image base from its name."""
+    derives the DLL's image base from its name. Without a time stamp, so that every run
+    measures the same bytes."""
     c_file, dll = os.path.join(folder, "model.c"), os.path.join(folder, "model.dll")
     with open(c_file, "w") as f:
         f.write(source)
-    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-shared", "-o", dll, c_file], check=True)
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-shared", "-Wl,--no-insert-timestamp", "-o", dll,
+                    c_file], check=True)
     os.replace(dll, target)
 
 
