@@ -26,8 +26,8 @@ const char kDeltaMagic[4] = {'Z', 'D', 'L', 'T'};
 const DWORD kDeltaVersion = 1;
 const size_t kDeltaHeaderBytes = 4 + 4 + 8 + 8 + 32 + 32 + 3 * 16;
 // New bytes matched at once against a region of the old file one and a half times this size
-// around the same place: the suffix array and its sorting take about 10 bytes per byte of
-// the region.
+// around the same place: the suffix array and its sorting take about 6 bytes per byte of the
+// region, so making a delta needs about 9 windows beyond the two files, whatever their size.
 const size_t kDeltaWindow = 32 << 20;
 
 // The delta that makes newBytes from oldBytes; FALSE only when memory or CNG fail.
