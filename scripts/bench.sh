@@ -2,16 +2,24 @@
 # The speed and memory benchmark (see the README): builds the program and its operations'
 # timer, then runs scripts/bench/bench.py with Wine's server, the display and every timed
 # process on one CPU (BENCH_CPU, default the last), the update server on another.
-# Arguments go to bench.py: --runs N (default 3), --skip-1g.
+# Arguments go to bench.py: --runs N (default 3), --skip-1g. With --deltas-only first, only
+# the delta table runs (scripts/bench/deltas.py, which takes the arguments after it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+deltas_only=""
+if [ "${1:-}" = "--deltas-only" ]; then deltas_only=1; shift; fi
 "$root/scripts/setup.sh"
 for tool in curl unzip taskset; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install ${tool/taskset/util-linux})"; exit 1; }
 done
 export ZYN_BUILD=${ZYN_BUILD:-$root/build}
 "$root/scripts/build.sh" "$ZYN_BUILD"
-cmake --build "$ZYN_BUILD" --target zynbench
+cmake --build "$ZYN_BUILD" --target zynbench zyndelta
+
+# Our deltas against bsdiff, xdelta3 and zstd on the same pairs, on the benchmark's CPU.
+delta_table() {
+  python3 "$root/scripts/bench/deltas.py" --cpu "$cpu" "$@"
+}
 
 # A root filesystem without a journal, as on these machines, makes ext4 pass over every
 # inode freed in the last minutes before it gives out a new one: file creation after a
@@ -24,7 +32,7 @@ end_bench() {
   if mountpoint -q "$drive"; then umount "$drive" && rm -f "$drive.img"; fi
 }
 trap end_bench EXIT
-if [ -z "${ZYN_DRIVE_D:-}" ] && [ "$(id -u)" = 0 ] && command -v mkfs.ext4 >/dev/null; then
+if [ -z "$deltas_only" ] && [ -z "${ZYN_DRIVE_D:-}" ] && [ "$(id -u)" = 0 ] && command -v mkfs.ext4 >/dev/null; then
   mountpoint -q "$drive" && umount "$drive"
   mkdir -p "$drive"
   rm -f "$drive.img"
@@ -47,5 +55,9 @@ unset DISPLAY
 taskset -p -c "$cpu" $$ >/dev/null
 source "$root/scripts/wine-env.sh"
 echo "bench: timed processes on CPU $cpu, the update server on CPU $other; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ -n "$deltas_only" ]; then
+  delta_table "$@"
+  exit
+fi
 taskset -c "$other" python3 "$root/scripts/bench/bench.py" --cpu "$cpu" "$@"
 echo "bench: load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
