@@ -77,6 +77,7 @@ BOOL CZynUpdateApp::InitInstance() {
     if (command.bDeleteBackups) {
         m_nExitCode = dialog->ReadSetting(TRUE, TRUE) && dialog->DeleteAllBackups(FALSE) ? 0 : kExitFailed;
     } else if (command.bCheck || command.bVersion) {
+        dialog->m_bAskCredentials = FALSE;  // a script's question: nobody is there to answer
         if (dialog->ReadSetting(TRUE))
             m_nExitCode = command.bCheck ? dialog->CheckUpdate(TRUE) : dialog->FindNewerVersion();
     } else if (m_bAuto) {
@@ -86,8 +87,8 @@ BOOL CZynUpdateApp::InitInstance() {
             AfxMessageBox("更新を中断しました", MB_OK | MB_ICONINFORMATION);
             return FALSE;
         }
-        dialog->CheckUpdate(TRUE);
-        BOOL updated = dialog->ExecUpdate();
+        // A check that failed at the proxy or a certificate has said so: nothing to update from.
+        BOOL updated = (dialog->CheckUpdate(TRUE) || !dialog->m_bCheckToldWhy) && dialog->ExecUpdate();
         AfxMessageBox(updated ? "更新に成功しました" : "更新を中断しました", MB_OK | MB_ICONINFORMATION);
         if (updated)
             dialog->StartDataManager();

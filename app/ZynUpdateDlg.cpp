@@ -37,8 +37,9 @@ BOOL CZynUpdateDlg::OnInitDialog() {
     if (Mode() == 0)
         m_stcStatus.SetWindowText("");  // stays empty until the first check writes it
     ResetControls();
+    // The simple dialog checks at once, but shown first: 終了 answers while the server is asked.
     if (Mode() != 0)
-        OnSelect();
+        ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_CHECK_UPDATE, BN_CLICKED), 0);
     return TRUE;
 }
 

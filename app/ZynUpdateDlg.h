@@ -3,6 +3,7 @@
 // updater is a member: each is defined in the folder of the subsystem that owns it.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,10 +11,13 @@
 #include "Dialog.h"
 #include "Handle.h"
 #include "InstallationLock.h"
+#include "UrlText.h"
 
 class CZynUpdateApp;
 class CProgressDlg;
 class CRecordWriter;
+class CServerWait;
+struct CReleaseManifest;
 
 const DWORD kDefaultTimeout = 60;
 
@@ -42,13 +46,23 @@ public:
     int CheckUpdate(BOOL bQuiet);
     int FindNewerVersion();
     // With public keys configured: TRUE only when the server's signed manifest vouches for
-    // this Ver text and revision (after a message naming why not, unless bQuiet).
-    BOOL CheckSignedRelease(const char* verText, int revision, BOOL bQuiet);
+    // this Ver text and the revision it carries (after a message naming why not, unless bQuiet).
+    BOOL CheckSignedRelease(const std::string& verText, BOOL bQuiet);
+    // Why the keys do not vouch for the release of version (code) that verText at verUrl announces, or
+    // null when they do: manifest then holds its promises. why says why no manifest could be read.
+    const char* DistrustRelease(const std::string& verUrl, const std::string& version, int code,
+                                const std::string& verText, CReleaseManifest& manifest, UrlFailure& why);
     // TRUE without public keys, or when the file has the length and SHA-256 that the last passed check signed.
     BOOL UpdateFileVerified(const std::string& path) const;
 
     // --- transfer: server files, download, information pane
-    BOOL ReadUrlFile(const std::string& url, char* buffer, DWORD size, BOOL bQuiet);
+    // text: at most limit bytes of the body, exactly as sent. pWhy, if given, says why nothing was read.
+    BOOL ReadUrlFile(const std::string& url, std::string& text, DWORD limit, BOOL bQuiet, UrlFailure* pWhy = nullptr);
+    // The run's one root internet handle, opened on first use (null when it cannot be): proxy
+    // credentials given once serve every later request.
+    std::shared_ptr<CInternetHandle> Internet();
+    // How a request waits: with the dialog answering (終了 leaves), or without windows.
+    std::unique_ptr<CServerWait> MakeServerWait();
     BOOL Download();
     BOOL DispInfo(BOOL bRestore);
 
@@ -134,6 +148,15 @@ public:
     // What the signed manifest promised of the update file; m_strUpdateSha256 empty: nothing.
     ULONGLONG m_nUpdateLength = 0;
     std::string m_strUpdateSha256;
+    // The server's Ver text that the last check read and accepted, byte for byte: the pane shows it.
+    std::string m_strVerText;
+    BOOL m_bVerText = FALSE;
+    // Whether the last check failed for a reason it has already told (the proxy, a certificate), or
+    // because the user left: nothing more is to be said about it.
+    BOOL m_bCheckToldWhy = FALSE;
+    // Whether a proxy's credentials may be asked for: not in -CHECK and -VER, which run unattended.
+    BOOL m_bAskCredentials = TRUE;
+    std::shared_ptr<CInternetHandle> m_pInternet;
     std::vector<std::string> m_files;
     // What the generation being restored added: taken away again by the restore.
     std::vector<CAddedEntry> m_added;

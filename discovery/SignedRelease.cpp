@@ -1,11 +1,8 @@
-#include <cstring>
-
 #include "Format.h"
 #include "Manifest.h"
 #include "MemberName.h"
 #include "MessageBox.h"
 #include "UpdateFileCheck.h"
-#include "UrlText.h"
 #include "VersionText.h"
 #include "ZynUpdateDlg.h"
 
@@ -34,39 +31,46 @@ const char* VerdictText(ManifestVerdict verdict) {
 }
 }  // namespace
 
-BOOL CZynUpdateDlg::CheckSignedRelease(const char* verText, int revision, BOOL bQuiet) {
+const char* CZynUpdateDlg::DistrustRelease(const std::string& verUrl, const std::string& version, int code,
+                                           const std::string& verText, CReleaseManifest& manifest, UrlFailure& why) {
+    why = kUrlNotRead;
+    std::vector<CPublicKey> keys;
+    if (!ParsePublicKeys(m_strPublicKeys, keys))
+        return "公開鍵設定不正";
+    // One byte beyond the limit is enough to refuse a longer manifest, whatever length is announced.
+    std::string manifestText;
+    if (!ReadUrlFile(verUrl + ".sig", manifestText, static_cast<DWORD>(kManifestLimit + 1), TRUE, &why))
+        return "署名ﾌｧｲﾙなし";
+    CReleaseExpectation expected;
+    expected.version = version;
+    expected.revision = ParseRevision(verText);
+    expected.verText = verText;
+    expected.file = StrFormat("%s%d.EXE", m_strFixFileName.c_str(), code);
+    expected.now = UtcNow();
+    expected.product = Utf8OfCodePage932(m_strAppName);
+    // The manifest is judged byte for byte: one with a zero byte anywhere is malformed.
+    ManifestVerdict verdict = CheckManifest(manifestText, keys, expected, manifest);
+    return verdict == kManifestTrusted ? nullptr : VerdictText(verdict);
+}
+
+BOOL CZynUpdateDlg::CheckSignedRelease(const std::string& verText, BOOL bQuiet) {
     m_nUpdateLength = 0;
     m_strUpdateSha256.clear();
     if (m_strPublicKeys.empty())
         return TRUE;
-    auto refuse = [this, bQuiet](const char* reason) {
-        if (!bQuiet)
-            AfxMessageBox(StrFormat("更新情報の署名を検証できませんでした\n更新は行いません (%s)", reason),
-                          MB_OK | MB_ICONWARNING);
-        return FALSE;
-    };
-    std::vector<CPublicKey> keys;
-    if (!ParsePublicKeys(m_strPublicKeys, keys))
-        return refuse("公開鍵設定不正");
-    char manifestText[kUrlTextBufferBytes];
-    if (!ReadUrlFile(m_strVerUrl + ".sig", manifestText, kUrlTextLimit, TRUE))
-        return refuse("署名ﾌｧｲﾙなし");
-
-    CReleaseExpectation expected;
-    expected.version = VerFileVersionText(m_strVerFile);
-    expected.revision = revision;
-    expected.verText = verText;
-    expected.file = StrFormat("%s%d.EXE", m_strFixFileName.c_str(), m_nVersion);
-    expected.now = UtcNow();
-    expected.product = Utf8OfCodePage932(m_strAppName);
     CReleaseManifest manifest;
-    // A body with a zero byte reads shorter than it is: the parser then finds no signature line.
-    ManifestVerdict verdict = CheckManifest(manifestText, keys, expected, manifest);
-    if (verdict != kManifestTrusted)
-        return refuse(VerdictText(verdict));
-    m_nUpdateLength = manifest.length;
-    m_strUpdateSha256 = manifest.sha256;
-    return TRUE;
+    UrlFailure why = kUrlNotRead;
+    const char* reason = DistrustRelease(m_strVerUrl, VerFileVersionText(m_strVerFile), m_nVersion, verText, manifest, why);
+    if (!reason) {
+        m_nUpdateLength = manifest.length;
+        m_strUpdateSha256 = manifest.sha256;
+        return TRUE;
+    }
+    m_bCheckToldWhy = why != kUrlNotRead;
+    if (!bQuiet && !m_bCheckToldWhy)
+        AfxMessageBox(StrFormat("更新情報の署名を検証できませんでした\n更新は行いません (%s)", reason),
+                      MB_OK | MB_ICONWARNING);
+    return FALSE;
 }
 
 BOOL CZynUpdateDlg::UpdateFileVerified(const std::string& path) const {

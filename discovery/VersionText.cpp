@@ -53,23 +53,23 @@ int VersionKey(const std::string& versionText) {
     return key > INT_MAX ? INT_MAX : static_cast<int>(key);
 }
 
-int ParseRevision(const char* text) {
-    const char* marker = std::strstr(text, "No.");
-    if (!marker)
+int ParseRevision(const std::string& text) {
+    const size_t marker = text.rfind("No.");
+    if (marker == std::string::npos)
         return 0;
-    const char* start = marker + 3;
-    while ((marker = std::strstr(start, "No.")) != nullptr)
-        start = marker + 3;
-    const char* close = std::strchr(start, ')');
-    if (!close)
+    const size_t start = marker + 3;
+    const size_t close = text.find(')', start);
+    if (close == std::string::npos)
         return 0;
-    std::string number(start, close);
+    std::string number = text.substr(start, close - start);
     size_t first = number.find_first_not_of(" \t\r\n\v\f");
     if (first == std::string::npos)
         return 0;
     long long revision = LeadingNumber(number, first);
     return revision > INT_MAX ? INT_MAX : static_cast<int>(revision);
 }
+
+int ParseRevision(const char* text) { return ParseRevision(std::string(text)); }
 
 bool IsVerFileName(const std::string& fileName) {
     if (fileName.size() < 4 || _strnicmp(fileName.c_str(), "ver", 3) != 0)

@@ -15,6 +15,8 @@ inline int VersionCode(int versionKey) { return versionKey / 100; }
 
 // The revision of a Ver file's text; 0 without a "No." or without a ")" after the last one.
 int ParseRevision(const char* text);
+// The same over every byte of text, zero bytes included.
+int ParseRevision(const std::string& text);
 
 // A Ver file's name: "Ver" (any case) and a version of the expected form, digits with at most one "."
 // between digits, optionally one letter ("Ver3", "Ver3.5", "Ver3.5a"). Backup copies ("Ver3.5.BAK2"), the

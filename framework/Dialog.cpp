@@ -26,6 +26,7 @@ HWND CDialog::GetSafeOwner(CWnd* pParent) {
 
 INT_PTR CDialog::DoModal() {
     m_bModal = true;
+    m_bEnding = FALSE;
     HWND parent = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr;
     INT_PTR result = ::DialogBoxParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), parent,
                                        DialogProc, reinterpret_cast<LPARAM>(this));
@@ -53,8 +54,10 @@ BOOL CDialog::DestroyWindow() {
 void CDialog::EndDialog(int nResult) {
     if (!IsWindow())
         return;
-    if (m_bModal)
+    if (m_bModal) {
+        m_bEnding = TRUE;
         ::EndDialog(m_hWnd, nResult);
+    }
     else
         ::ShowWindow(m_hWnd, SW_HIDE);
 }

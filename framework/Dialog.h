@@ -13,6 +13,8 @@ public:
     BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
     virtual BOOL DestroyWindow();
     void EndDialog(int nResult);
+    // Whether the modal dialog has been told to end, and will once its handler returns.
+    BOOL IsEnding() const { return m_bEnding; }
 
     // The dialog's help context is 0x20000 + m_nIDHelp.
     UINT m_nIDHelp;
@@ -42,4 +44,5 @@ private:
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     bool m_bModal = false;
+    BOOL m_bEnding = FALSE;
 };

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-x86-64 wine wine64 xvfb xauth libz-mingw-w64-dev python3
-          fonts-ipafont-gothic locales imagemagick python3-cryptography osslsigncode openssl)
+          fonts-ipafont-gothic locales imagemagick python3-cryptography osslsigncode openssl
+          tinyproxy nginx-light)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -8,7 +8,7 @@
 struct CReadJob {
     CReadJob() { ::InitializeCriticalSection(&section); }
     ~CReadJob() { ::DeleteCriticalSection(&section); }
-    CInternetHandle internet;  // declared first, closed last
+    std::shared_ptr<CInternetHandle> internet;  // declared first, closed last
     CInternetHandle connection;
     CInternetHandle request;
     CKernelHandle gathered{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
@@ -60,12 +60,10 @@ DWORD WINAPI ReadBody(LPVOID parameter) {
 }
 }  // namespace
 
-CBodyReader::CBodyReader(CInternetHandle& internet, CHttpGet& get) : m_job(std::make_shared<CReadJob>()) {
-    m_job->internet.reset(internet.release());
-    m_job->connection.reset(get.connection.release());
-    m_job->request.reset(get.request.release());
+CBodyReader::CBodyReader(CHttpRequest& request) : m_job(std::make_shared<CReadJob>()) {
+    request.HandOver(m_job->internet, m_job->connection, m_job->request);
     auto reference = std::make_unique<std::shared_ptr<CReadJob>>(m_job);
-    if (m_job->gathered && m_job->drained)
+    if (m_job->request && m_job->gathered && m_job->drained)
         m_thread.reset(::CreateThread(nullptr, 0, ReadBody, reference.get(), 0, nullptr));
     if (m_thread)
         reference.release();

@@ -5,14 +5,14 @@
 #include <memory>
 #include <vector>
 
-#include "HttpGet.h"
+#include "HttpRequest.h"
 
 struct CReadJob;
 
 class CBodyReader {
 public:
-    // Takes over the handles; the last of this object and its thread to let go closes them.
-    CBodyReader(CInternetHandle& internet, CHttpGet& get);
+    // Takes over the request's handles; the last of this object and its thread to let go closes them.
+    explicit CBodyReader(CHttpRequest& request);
     ~CBodyReader();
     CBodyReader(const CBodyReader&) = delete;
     CBodyReader& operator=(const CBodyReader&) = delete;

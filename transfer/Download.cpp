@@ -5,6 +5,7 @@
 #include "DownloadPlan.h"
 #include "Format.h"
 #include "Handle.h"
+#include "HttpRequest.h"
 #include "PartialDownload.h"
 #include "ProgressDlg.h"
 #include "ZynUpdateDlg.h"
@@ -14,19 +15,27 @@ const char kDownloadFailed[] = "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに
 const char kWriteFailed[] = "更新ﾌｧｲﾙの書込みに失敗しました";
 const char kCreateFailed[] = "更新ﾌｧｲﾙの作成に失敗しました";
 const char kNotAsSigned[] = "更新ﾌｧｲﾙが署名された内容と一致しません";
+const char kCancelled[] = "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました";
+const char kSendFailed[] = "作成したHTTP要求の発行ができませんでした";
+
+// The download waits for the server's answer with its progress dialog shown, Cancel heard.
+class CProgressWait : public CServerWait {
+public:
+    CProgressWait(CProgressDlg& progress, BOOL bAskCredentials) : m_progress(progress), m_bAsk(bAskCredentials) {}
+    BOOL KeepWaiting() override { return !m_progress.CheckCancel(); }
+    HWND CredentialsOwner() override { return m_bAsk ? m_progress.m_hWnd : nullptr; }
+
+private:
+    CProgressDlg& m_progress;
+    BOOL m_bAsk;
+};
 
 void CALLBACK IgnoreInternetStatus(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD) {}
 
-std::string QueryHeader(HINTERNET request, DWORD query) {
-    char text[1024] = "";
-    DWORD bytes = sizeof(text);
-    return ::HttpQueryInfoA(request, query, text, &bytes, nullptr) ? text : "";
-}
-
 // What If-Range can send back: a strong ETag, else the date; a weak ETag would never match.
-std::string Validator(HINTERNET request) {
-    std::string etag = QueryHeader(request, HTTP_QUERY_ETAG);
-    return !etag.empty() && etag.compare(0, 2, "W/") != 0 ? etag : QueryHeader(request, HTTP_QUERY_LAST_MODIFIED);
+std::string Validator(const CHttpRequest& request) {
+    std::string etag = request.Header(HTTP_QUERY_ETAG);
+    return !etag.empty() && etag.compare(0, 2, "W/") != 0 ? etag : request.Header(HTTP_QUERY_LAST_MODIFIED);
 }
 
 // Copies the body into file until done reaches total; null when all bytes arrived, else the
@@ -34,11 +43,14 @@ std::string Validator(HINTERNET request) {
 const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG total, CProgressDlg& progress,
                      bool& bUseless) {
     std::vector<char> bytes;
+    CSpeedFloor floor(::GetTickCount64(), done);
     while (done < total) {
         if (progress.IsDue()) {
             progress.SetPos(DownloadPosition(done, total));
             if (progress.CheckCancel())
-                return "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました";
+                return kCancelled;
+            if (floor.TooSlow(::GetTickCount64(), done))
+                return "ｻｰﾊﾞからの転送が遅すぎるため更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中止しました";
         }
         CBodyReader::Result read = reader.Take(bytes, kProgressIntervalMs);
         DWORD size = static_cast<DWORD>(bytes.size() < total - done ? bytes.size() : total - done);
@@ -75,7 +87,9 @@ BOOL CZynUpdateDlg::Download() {
     // replace it, and a later run would offer it again. The partial file stays only while
     // it can be resumed.
     bool bResumable = resumeFrom > 0;
+    CProgressDlg progress;
     auto fail = [&](const std::string& message) {
+        progress.DestroyWindow();
         MessageBox(message, caption, MB_OK);
         if (!bResumable) {
             ::DeleteFileA(partial.c_str());
@@ -88,30 +102,37 @@ BOOL CZynUpdateDlg::Download() {
     if (!::DeleteFileA(m_strUpdateFile.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
         return fail(kCreateFailed);
 
-    CInternetHandle internet(::InternetOpenA(m_strAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    std::shared_ptr<CInternetHandle> internet = Internet();
     if (!internet)
         return fail("ｲﾝﾀｰﾈｯﾄを開けませんでした");
-    if (::InternetSetStatusCallback(internet.get(), IgnoreInternetStatus) == INTERNET_INVALID_STATUS_CALLBACK)
+    if (::InternetSetStatusCallback(internet->get(), IgnoreInternetStatus) == INTERNET_INVALID_STATUS_CALLBACK)
         return fail("ｺｰﾙﾊﾞｯｸを設定できませんでした");
 
     // The rest only, and only while the server's file is the one the partial file began.
     std::string headers;
     if (resumeFrom > 0)
         headers = "Range: bytes=" + std::to_string(resumeFrom) + "-\r\nIf-Range: " + source.validator + "\r\n";
+    // Shown from the request on: Cancel is heard while the server keeps its answer back.
+    progress.Create(this);
+    progress.SetRange(0, 100);
+    progress.SetWindowText("ﾀﾞｳﾝﾛｰﾄﾞ中");
+    CProgressWait wait(progress, m_bAskCredentials);
     // The update file goes to disk once, here, and not into WinINet's cache as well.
-    CHttpGet get;
-    switch (HttpGet(internet.get(), m_strUpdateUrl, INTERNET_FLAG_NO_CACHE_WRITE, m_nTimeout, get, headers)) {
-    case kHttpGetConnectFailed:
+    CHttpRequest request(internet, m_nTimeout);
+    switch (request.Send(m_strUpdateUrl, INTERNET_FLAG_NO_CACHE_WRITE, headers, wait)) {
+    case kHttpConnectFailed:
         return fail("サーバへ接続できませんでした");
-    case kHttpGetRequestFailed:
+    case kHttpRequestFailed:
         return fail("HTTP要求の作成ができませんでした");
-    case kHttpGetSendFailed:
-        return fail("作成したHTTP要求の発行ができませんでした");
-    case kHttpGetDone:
+    case kHttpAbandoned:
+        return fail(kCancelled);
+    case kHttpAnswered:
         break;
+    default:  // a proxy or certificate failure names its cause
+        return fail(request.Cause().empty() ? kSendFailed : std::string(kSendFailed) + "\n" + request.Cause());
     }
 
-    std::string status = QueryHeader(get.request.get(), HTTP_QUERY_STATUS_CODE);
+    std::string status = request.Header(HTTP_QUERY_STATUS_CODE);
     if (status.empty())
         return fail("ｽﾃｰﾀｽを取得できませんでした");
     const int code = std::atoi(status.c_str());
@@ -123,7 +144,7 @@ BOOL CZynUpdateDlg::Download() {
     }
     ULONGLONG length = 0;
     // A length beyond what the unzip DLL reads could only end in a failed extraction.
-    if (!ParseByteCount(QueryHeader(get.request.get(), HTTP_QUERY_CONTENT_LENGTH), length) || length > kMaxUpdateBytes)
+    if (!ParseByteCount(request.Header(HTTP_QUERY_CONTENT_LENGTH), length) || length > kMaxUpdateBytes)
         return fail("更新ﾌｧｲﾙの長さを取得できませんでした");
 
     ULONGLONG done = 0;
@@ -132,7 +153,7 @@ BOOL CZynUpdateDlg::Download() {
     if (bRest) {
         // The part sent must be exactly the rest of the same file; else the next try starts over.
         ULONGLONG first = 0, last = 0;
-        bResumable = ParseContentRange(QueryHeader(get.request.get(), HTTP_QUERY_CONTENT_RANGE), first, last, total) &&
+        bResumable = ParseContentRange(request.Header(HTTP_QUERY_CONTENT_RANGE), first, last, total) &&
                      first == resumeFrom && total == source.length && last + 1 == total && length == total - first;
         if (!bResumable)
             return fail(kDownloadFailed);
@@ -149,7 +170,7 @@ BOOL CZynUpdateDlg::Download() {
         ::DeleteFileA(sourcePath.c_str());
         file.reset(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
-        CDownloadSource served{m_strUpdateUrl, total, Validator(get.request.get())};
+        CDownloadSource served{m_strUpdateUrl, total, Validator(request)};
         bResumable = file && !served.validator.empty() && WriteDownloadSource(sourcePath, served);
     }
     if (!file) {
@@ -163,11 +184,7 @@ BOOL CZynUpdateDlg::Download() {
         return fail(kNotAsSigned);
     }
 
-    CProgressDlg progress;
-    progress.Create(this);
-    progress.SetRange(0, 100);
-    progress.SetWindowText("ﾀﾞｳﾝﾛｰﾄﾞ中");
-    CBodyReader reader(internet, get);
+    CBodyReader reader(request);
     bool bUseless = false;
     const char* failure = CopyBody(reader, file.get(), done, total, progress, bUseless);
     bResumable = bResumable && !bUseless;

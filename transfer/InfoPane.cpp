@@ -1,21 +1,22 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "Format.h"
 #include "Handle.h"
-#include "UrlText.h"
 #include "ZynUpdateDlg.h"
 
 BOOL CZynUpdateDlg::DispInfo(BOOL bRestore) {
     const char caption[] = "CZynUpdateDlg::DispInfo";
     std::string text;
     if (!bRestore) {
-        text = "更新内容は以下の通りです\r\n\r\n";
-        char contents[kUrlTextBufferBytes];
-        if (!ReadUrlFile(m_strVerUrl, contents, kUrlTextLimit, FALSE)) {
+        // The text that the check read and accepted, never a second, unchecked read. A zero byte
+        // would end the pane's text: it shows as a blank, as editors show it.
+        if (!m_bVerText) {
             MessageBox(StrFormat("更新内容URL[%s]を開けませんでした\n", m_strVerUrl.c_str()), caption, MB_OK);
             return FALSE;
         }
-        text += contents;
+        text = "更新内容は以下の通りです\r\n\r\n" + m_strVerText;
+        std::replace(text.begin(), text.end(), '\0', ' ');
     } else {
         std::string log;
         GetRollbackLogName(m_nLogCount, log);

@@ -1,7 +1,13 @@
 #pragma once
-// Small server files (Ver files) are read whole into a caller's buffer of this
-// size; at most kUrlTextLimit bytes are read, so the text stays zero-terminated.
+// Small server files (Ver files) are read whole, at most kUrlTextLimit bytes of them, and
+// handed over byte for byte, zero bytes and all.
 #include <windows.h>
 
-const DWORD kUrlTextBufferBytes = 131072;
-const DWORD kUrlTextLimit = kUrlTextBufferBytes - 2;
+const DWORD kUrlTextLimit = 131070;
+
+// Why ReadUrlFile read nothing.
+enum UrlFailure {
+    kUrlNotRead,    // not there, unreachable, too slow: the callers word it as before
+    kUrlToldWhy,    // the proxy or the server's certificate failed, and a message has said so
+    kUrlAbandoned,  // the user left the dialog meanwhile: nothing more is said
+};
