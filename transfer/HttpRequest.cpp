@@ -24,6 +24,7 @@ struct CHttpJob {
     DWORD flags = 0;
     DWORD timeoutMs = 0;
     bool bResend = false;  // the request is sent again as it is, now with credentials
+    bool bResent = false;  // it has been
     size_t limit = 0;
     HttpResult result = kHttpAnswered;
     DWORD error = 0;          // of a failed send
@@ -184,7 +185,7 @@ std::string CertificateCause(DWORD error, DWORD flags, const std::string& url) {
     if (flags & SECURITY_FLAG_IGNORE_CERT_CN_INVALID)
         cause += StrFormat("\nｻｰﾊﾞ証明書の名前がｻｰﾊﾞ名[%s]と一致しません", host.c_str());
     if (flags & SECURITY_FLAG_IGNORE_REVOCATION)
-        cause += "\nｻｰﾊﾞ証明書の失効を確認できませんでした";
+        cause += "\nｻｰﾊﾞ証明書の発行元または失効を確認できませんでした";  // also what an unknown issuer gives
     if (error == ERROR_INTERNET_SEC_CERT_REVOKED)
         cause += "\nｻｰﾊﾞ証明書は失効しています";
     return cause.empty() ? "ｻｰﾊﾞ証明書が正しくありません" : cause.substr(1);
@@ -291,7 +292,7 @@ HttpResult CHttpRequest::Send(const std::string& url, DWORD flags, const std::st
     m_job->url = url;
     m_job->flags = flags | INTERNET_FLAG_NO_AUTO_REDIRECT;
     m_job->headers = headers;
-    m_job->bResend = false;
+    m_job->bResend = m_job->bResent = false;
     m_strProxy = SystemProxyFor(m_job->internet->get(), url);
     for (;;) {
         m_nDeadline = ::GetTickCount64() + m_nTimeoutMs;
@@ -302,7 +303,11 @@ HttpResult CHttpRequest::Send(const std::string& url, DWORD flags, const std::st
                  (m_job->error == ERROR_INTERNET_CANNOT_CONNECT || m_job->error == ERROR_INTERNET_NAME_NOT_RESOLVED))
             m_nLast = kHttpProxyUnreachable;
         // Only the system's proxy is asked about: a server's own 407 is an answer like any other.
-        if (m_nLast != kHttpAnswered || m_strProxy.empty() || Header(HTTP_QUERY_STATUS_CODE) != "407")
+        const std::string status = m_nLast == kHttpAnswered && !m_strProxy.empty() ? Header(HTTP_QUERY_STATUS_CODE) : "";
+        // Some proxies refuse credentials with 401 rather than asking again with 407.
+        if (status == "401" && m_job->bResent)
+            return m_nLast = kHttpProxyRefused;
+        if (status != "407")
             return m_nLast;
         HWND owner = wait.CredentialsOwner();
         if (!owner)
@@ -313,7 +318,7 @@ HttpResult CHttpRequest::Send(const std::string& url, DWORD flags, const std::st
                                           nullptr);
         if (answer != ERROR_INTERNET_FORCE_RETRY)
             return m_nLast = kHttpProxyCancelled;
-        m_job->bResend = true;
+        m_job->bResend = m_job->bResent = true;
     }
 }
 
@@ -338,6 +343,8 @@ std::string CHttpRequest::Cause() const {
         return StrFormat("ﾌﾟﾛｷｼ[%s]に接続できませんでした", m_strProxy.c_str());
     case kHttpProxyDenied:
         return StrFormat("ﾌﾟﾛｷｼ[%s]の認証が必要です", m_strProxy.c_str());
+    case kHttpProxyRefused:
+        return StrFormat("ﾌﾟﾛｷｼ[%s]の認証に失敗しました", m_strProxy.c_str());
     case kHttpProxyCancelled:
         return StrFormat("ﾌﾟﾛｷｼ[%s]の認証が取り消されました", m_strProxy.c_str());
     case kHttpCertificateRefused:

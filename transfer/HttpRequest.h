@@ -21,6 +21,7 @@ enum HttpResult {
     kHttpProxyUnreachable,    // the system's proxy could not be reached
     kHttpProxyDenied,         // the proxy wants credentials, and nobody may be asked
     kHttpProxyCancelled,      // the user cancelled the proxy's credentials dialog
+    kHttpProxyRefused,        // the proxy refused the credentials given (with 401)
     kHttpCertificateRefused,  // the server's certificate is not trusted, expired or for another name
 };
 

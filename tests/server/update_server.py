@@ -1,8 +1,11 @@
 """The tests' update server: HTTP on 127.0.0.1 at an ephemeral port, serving a folder; /-/<how>,<how>.../<path>
 misbehaves for the file at path: nolength, badlength (no number), hugelength (2**64 - 1), short (half the announced
 length), slow (pauses), trickle (a byte a second), stall (the first 4 KiB, then nothing), redirect (to /path), loop (to
-itself), cut=N (the first answer for this URL stops after N bytes); etag or modified (the file's ETag or date, which a
-new write changes) answers Range "bytes=N-" with 206 while If-Range matches, unless norange, or badrange (a wrong part).
+itself), cut=N (the first answer for this URL stops after N bytes), drip (the headers a line a second for a minute),
+huge (the file, then zeros to 1 GiB, as fast as they go), swap=NAME (every answer for this URL after the first serves
+the file NAME beside it); etag or modified (the file's ETag or date, which a new write changes) answers Range "bytes=N-"
+with 206 while If-Range matches, unless norange, or badrange (a wrong part); with exe, only update files (*.EXE)
+misbehave.
 In-process for the end-to-end tests; ctest starts "--daemon --state FILE" (FILE: "<port> <pid>"; FILE_requests.txt
 beside it logs each answer as "<path> <Range or -> <status>") and "--stop"."""
 import contextlib
@@ -20,6 +23,7 @@ class UpdateServer:
         self.log = log
         self.requests = []  # (path, User-Agent) of every request, in order
         self.cut = set()  # the URLs whose first answer was cut
+        self.swapped = set()  # the URLs whose first answer was the file itself
 
     def start(self):
         server = self
@@ -58,12 +62,17 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
         if not self.path.startswith("/-/"):
             return super().do_GET()
         how = dict(word.partition("=")[::2] for word in how.split(","))
+        if "exe" in how and not rest.upper().endswith(".EXE"):
+            how = {}
         if "redirect" in how or "loop" in how:
             self.send_response(302)
             self.send_header("Location", self.path if "loop" in how else "/" + rest)
             self.send_header("Content-Length", "0")
             return self.end_headers()
         path = self.translate_path("/" + rest)
+        if "swap" in how and self.path in self.owner.swapped:
+            path = os.path.join(os.path.dirname(path), how["swap"])
+        self.owner.swapped.add(self.path)
         with open(path, "rb") as f:
             data = f.read()
         mtime = os.stat(path).st_mtime_ns
@@ -73,6 +82,23 @@ class UpdateRequestHandler(http.server.SimpleHTTPRequestHandler):
         start = 0
         if name and "norange" not in how and wanted.startswith("bytes=") and self.headers.get("If-Range") in (None, name[1]):
             start = int(wanted[6:].rstrip("-")) + ("badrange" in how)
+        try:
+            if "drip" in how:  # the status line now, each header line a second later
+                self.wfile.write(b"HTTP/1.0 200 OK\r\n")
+                for n in range(60):
+                    self.wfile.flush()
+                    time.sleep(1)
+                    self.wfile.write(b"X-Drip-%d: x\r\n" % n)
+                self.wfile.write(b"Content-Length: %d\r\n\r\n" % len(data) + data)
+                return
+            if "huge" in how:
+                self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % 2**30 + data)
+                zeros = bytes(1 << 20)
+                for _ in range((2**30 - len(data)) >> 20):
+                    self.wfile.write(zeros)
+                return
+        except (BrokenPipeError, ConnectionResetError):
+            return
         self.send_response(206 if start else 200)
         for header in ([name] if name else []) + ([("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))] if start else []):
             self.send_header(*header)

@@ -8,6 +8,7 @@
 //                                               controls: [...]}]
 //   click <hwnd> <control id>   posts BM_CLICK to the control
 //   command <hwnd> <id>         posts WM_COMMAND with id (2 = Escape)
+//   settext <hwnd> <id> <text>  types text into a control, as a user fills in a field
 //   move <hwnd> <left> <top>    moves a top-level window, as a user drags it
 //   exitcode <milliseconds>     -> "exited" and "code"
 //   kill | quit
@@ -137,6 +138,14 @@ std::string Perform(const std::string& verb, const std::string& rest) {
                                                  : ::PostMessageA(target, WM_COMMAND, std::atoi(second), 0));
         if (!posted)
             return "\"error\":\"no such window or control\"";
+    } else if (verb == "settext") {
+        size_t at = rest.find(' ', std::strlen(first) + 1);
+        std::wstring text = Wide(at == std::string::npos ? std::string() : rest.substr(at + 1));
+        DWORD_PTR result = 0;
+        HWND control = ::GetDlgItem(window, std::atoi(second));
+        if (!control || !::SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                                               SMTO_ABORTIFHUNG, 2000, &result))
+            return "\"error\":\"no such control\"";
     } else if (verb == "move") {
         int left = 0, top = 0;
         std::sscanf(rest.c_str(), "%*s %d %d", &left, &top);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 
+#include "DownloadPlan.h"
 #include "Format.h"
 #include "ProgressDlg.h"
 #include "RixPath.h"
@@ -382,6 +383,24 @@ TEST_F(Update, DownloadResumesOnlyTheSameFileAndAHeldFinalNameFailsFirst) {
     EXPECT_FALSE(dlg.Download());
     EXPECT_EQ(boxes.Texts().back(), "更新ﾌｧｲﾙの作成に失敗しました");
     EXPECT_EQ(Answers("/-/etag/unit/res/0.EXE"), Texts{});
+}
+
+// A download is too slow once a whole minute brought fewer than 60 KiB, however the bytes came; never earlier.
+TEST(SpeedFloor, AMinuteUnderOneKibASecondFails) {
+    const std::pair<std::function<ULONGLONG(ULONGLONG)>, ULONGLONG> rows[] = {  // bytes by a time, first failure
+        {[](ULONGLONG) { return 0ULL; }, 60000},
+        {[](ULONGLONG t) { return t * 1000 / 1000; }, 60000},          // 1000 bytes a second
+        {[](ULONGLONG t) { return t * 1030 / 1000; }, 0},              // 1030 bytes a second: never
+        {[](ULONGLONG t) { return t < 1000 ? 0ULL : 61440ULL; }, 61000},  // one burst, then nothing
+        {[](ULONGLONG t) { return t < 90000 ? t * 5 : 450000 + (t - 90000) / 10; }, 139000},  // fast, then a trickle
+    };
+    for (const auto& [done, failsAt] : rows) {
+        CSpeedFloor floor(0, 0);
+        ULONGLONG t = 500;
+        while (t <= 240000 && !floor.TooSlow(t, done(t)))
+            t += 500;
+        EXPECT_EQ(t > 240000 ? 0 : t, failsAt) << &done - &rows[0].first;
+    }
 }
 
 // The information pane names the text it could not read.
