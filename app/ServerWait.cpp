@@ -5,9 +5,11 @@
 
 CDialogWait::CDialogWait(CDialog& dialog, int nKeepId, BOOL bAskCredentials)
     : m_dialog(dialog), m_bAskCredentials(bAskCredentials) {
-    // Nothing else may start meanwhile; leaving is always possible.
+    // Nothing else may start meanwhile; leaving is always possible, and the pane still scrolls.
     for (HWND child = ::GetWindow(dialog.m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        if (::GetDlgCtrlID(child) != nKeepId && ::IsWindowEnabled(child)) {
+        wchar_t kind[16] = L"";
+        ::GetClassNameW(child, kind, 16);
+        if (_wcsicmp(kind, L"Button") == 0 && ::GetDlgCtrlID(child) != nKeepId && ::IsWindowEnabled(child)) {
             ::EnableWindow(child, FALSE);
             m_disabled.push_back(child);
         }

@@ -1,5 +1,5 @@
 #pragma once
-// The main dialog while a request waits for the server: every control but one (終了)
+// The main dialog while a request waits for the server: every button but one (終了)
 // disabled, its messages handled, and the wait given up once the dialog is ending.
 #include <vector>
 

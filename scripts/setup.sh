@@ -15,6 +15,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # The tests start their own proxy and TLS server; the system's services that come with them stay off.
+  for service in tinyproxy nginx; do
+    case " ${missing[*]} " in *" $service"*) $sudo service "$service" stop >/dev/null 2>&1 || true ;; esac
+  done
 fi
 
 # Wine's ANSI code page is 932 only under a generated Japanese locale.

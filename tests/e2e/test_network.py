@@ -265,8 +265,8 @@ class Network(unittest.TestCase):
         zyn.write_file("D:\\srv\\Ver3.5", self.ver)
         zyn.write_file("D:\\srv\\Ver3.5.sig", manifest(key, "3.5", 2, self.ver))
         for url, code in ((self.server.url("-/huge/srv/"), 0), (self.server.url("srv/"), 2)):
-            self.run_to_end(self.install(url, PublicKey=public_key(key)), ["-CHECK"], code=code, timeout=10)
-        self.run_to_end(self.install(self.server.url("-/huge/srv/")), ["-CHECK"], code=2, timeout=10)
+            self.run_to_end(self.install(url, PublicKey=public_key(key)), ["-CHECK"], code=code, timeout=4)
+        self.run_to_end(self.install(self.server.url("-/huge/srv/")), ["-CHECK"], code=2, timeout=4)
         for version, text in (("3.6", updates.ver_text("ravaZAZ", "3.6", 1)), ("3.8", "(No.1)"), ("4.0", "<html>")):
             zyn.write_file("D:\\srv\\Ver" + version, text)
         zyn.write_file("D:\\srv\\Ver3.6.sig", manifest(key, "3.6", 1, updates.ver_text("ravaZAZ", "3.6", 1)))
