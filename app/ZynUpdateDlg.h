@@ -135,6 +135,8 @@ public:
     ULONGLONG m_nUpdateLength = 0;
     std::string m_strUpdateSha256;
     std::vector<std::string> m_files;
+    // Installed files that the signed release takes away: an update backs each up, then deletes it.
+    std::vector<std::string> m_removed;
     // What the generation being restored added: taken away again by the restore.
     std::vector<CAddedEntry> m_added;
     BOOL m_bArchiveAtFault = FALSE;
