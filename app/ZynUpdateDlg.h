@@ -158,6 +158,8 @@ public:
     BOOL m_bAskCredentials = TRUE;
     std::shared_ptr<CInternetHandle> m_pInternet;
     std::vector<std::string> m_files;
+    // Installed files that the signed release takes away: an update backs each up, then deletes it.
+    std::vector<std::string> m_removed;
     // What the generation being restored added: taken away again by the restore.
     std::vector<CAddedEntry> m_added;
     BOOL m_bArchiveAtFault = FALSE;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "Format.h"
 #include "Manifest.h"
 #include "MemberName.h"
@@ -56,6 +58,7 @@ const char* CZynUpdateDlg::DistrustRelease(const std::string& verUrl, const std:
 BOOL CZynUpdateDlg::CheckSignedRelease(const std::string& verText, BOOL bQuiet) {
     m_nUpdateLength = 0;
     m_strUpdateSha256.clear();
+    m_removed.clear();
     if (m_strPublicKeys.empty())
         return TRUE;
     CReleaseManifest manifest;
@@ -64,6 +67,11 @@ BOOL CZynUpdateDlg::CheckSignedRelease(const std::string& verText, BOOL bQuiet) 
     if (!reason) {
         m_nUpdateLength = manifest.length;
         m_strUpdateSha256 = manifest.sha256;
+        // Named as the archive names its members: from the root the archive maps onto.
+        for (std::string name : manifest.removed) {
+            std::replace(name.begin(), name.end(), '/', '\\');
+            m_removed.push_back(m_strCadDir + name);
+        }
         return TRUE;
     }
     m_bCheckToldWhy = why != kUrlNotRead;
