@@ -29,8 +29,7 @@ public:
     // Notes that done bytes have arrived by now (a clock in milliseconds); TRUE once the last
     // window moved fewer than kLowestSpeedBytes.
     BOOL TooSlow(ULONGLONG now, ULONGLONG done) {
-        if (now - m_samples.back().first >= 1000)  // one sample a second is enough
-            m_samples.push_back({now, done});
+        m_samples.push_back({now, done});
         // The oldest sample kept is the newest one that is a whole window old.
         while (m_samples.size() > 1 && now - m_samples[1].first >= kLowestSpeedWindowMs)
             m_samples.pop_front();

@@ -64,9 +64,9 @@ def daemon(command, ports):
 
 
 @contextlib.contextmanager
-def system_proxy(port):
-    """The prefix's system proxy set to 127.0.0.1:port, with tinyproxy there asking for zyn / s3cret unless port
-    is None (a proxy that is not there); the settings as they were afterwards."""
+def system_proxy(port, bypass=None):
+    """The prefix's system proxy set to 127.0.0.1:port (not for the hosts of bypass), with tinyproxy there asking for
+    zyn / s3cret unless port is None (a proxy that is not there); the settings as they were afterwards."""
     folder = tempfile.mkdtemp()
     saved = os.path.join(folder, "saved.reg")
     reg("export", INTERNET_SETTINGS, "Z:" + saved.replace("/", "\\"), "/y")
@@ -76,11 +76,13 @@ def system_proxy(port):
     try:
         reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
         reg("add", INTERNET_SETTINGS, "/v", "ProxyServer", "/d", address, "/f")
+        if bypass:
+            reg("add", INTERNET_SETTINGS, "/v", "ProxyOverride", "/d", bypass, "/f")
         with daemon(["tinyproxy", "-d", "-c", os.path.join(folder, "tinyproxy.conf")], [port]) if port else \
                 contextlib.nullcontext():
             yield address
     finally:
-        for value in ("ProxyEnable", "ProxyServer"):
+        for value in ("ProxyEnable", "ProxyServer", "ProxyOverride"):
             subprocess.run(["wine", "reg", "delete", INTERNET_SETTINGS, "/v", value, "/f"], capture_output=True)
         reg("import", "Z:" + saved.replace("/", "\\"))
         shutil.rmtree(folder)
@@ -178,6 +180,8 @@ class Network(unittest.TestCase):
                                             % self.url + "\nﾌﾟﾛｷｼ[%s]の認証が必要です" % proxy])
         with system_proxy(None) as proxy:  # one message, not "no update" as well
             self.run_to_end(exe, ["-CHECK"], [OPENED % self.url + "\nﾌﾟﾛｷｼ[%s]に接続できませんでした" % proxy])
+        with system_proxy(None, "<local>;localhost;127.0.0.*"):  # a server the proxy is not for: no word of it
+            self.run_to_end(self.install("http://127.0.0.1:%d/srv/" % free_port()), ["-CHECK"])
 
     def test_certificates_are_checked_and_their_faults_named(self):
         folder = tempfile.mkdtemp()
