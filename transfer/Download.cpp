@@ -5,6 +5,7 @@
 #include "DownloadPlan.h"
 #include "Format.h"
 #include "Handle.h"
+#include "InstallFile.h"
 #include "PartialDownload.h"
 #include "ProgressDlg.h"
 #include "ZynUpdateDlg.h"
@@ -85,7 +86,7 @@ BOOL CZynUpdateDlg::Download() {
         return FALSE;
     };
     // An older file that another program holds open fails here, not after the whole body.
-    if (!::DeleteFileA(m_strUpdateFile.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+    if (!DeleteName(m_strUpdateFile))
         return fail(kCreateFailed);
 
     CInternetHandle internet(::InternetOpenA(m_strAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -179,8 +180,7 @@ BOOL CZynUpdateDlg::Download() {
     // Not flushed first: a file that a crash leaves short or empty under the final name fails
     // the signature or the archive's own checks before anything is installed from it, and
     // is then fetched again.
-    if (!failure &&
-        !::MoveFileExA(partial.c_str(), m_strUpdateFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!failure && !MoveName(partial, m_strUpdateFile)) {
         failure = kCreateFailed;
         bResumable = false;
     }

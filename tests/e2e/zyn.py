@@ -99,7 +99,7 @@ class Program(contextlib.AbstractContextManager):
             raise
 
     def call(self, *words):
-        self.helper.stdin.write((" ".join(str(w) for w in words) + "\n").encode("cp932"))
+        self.helper.stdin.write((" ".join(str(w) for w in words) + "\n").encode("utf-8"))
         self.helper.stdin.flush()
         result = json.loads(self.helper.stdout.readline().decode("utf-8") or '{"error": "helper ended"}')
         if not result.get("ok"):
