@@ -99,7 +99,11 @@ BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet, BOOL bRecover) {
     // no Ver file, and a question about Ver files must not keep an interrupted update from being undone.
     if (bRecover) {
         FindInstallation();
-        BOOL recovered = LockInstallation() && RecoverInterruptedWork();
+        // What a run with administrator rights left, only such a run can undo or finish.
+        const BOOL bMayRecover = FindGenerations(TRUE).empty() || CanWriteInstallation();
+        if (!bMayRecover)
+            NeedRights("前回中断された作業の復旧");
+        BOOL recovered = bMayRecover && LockInstallation() && RecoverInterruptedWork();
         m_lock.Release();
         if (!recovered) {
             if (!bQuiet)

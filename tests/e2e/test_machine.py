@@ -311,6 +311,10 @@ class Installation(unittest.TestCase):
                 program.expect_box("復元を中断しました")
                 program.click(program.wait_dialog(), 1006)
                 self.assertEqual(program.wait_exit(), 0)
+            # What a killed run with rights left is not this user's to undo.
+            zyn.write_file("D:\\CAD\\Update\\ZynUpdate.RUN2", "update\r\n")
+            self.run_auto([(NEED_RIGHTS % "前回中断された作業の復旧", "OK"), ("更新を中断しました", "OK")], env=env, wine=wine)
+            os.remove(zyn.linux_path("D:\\CAD\\Update\\ZynUpdate.RUN2"))
             # Where the user may write the CAD folder but not a file in it: that file is named, never as in use.
             for folder in ("D:\\CAD", "D:\\CAD\\Update", "D:\\CAD\\Ver3.5"):
                 os.chown(zyn.linux_path(folder), user.pw_uid, user.pw_gid)
