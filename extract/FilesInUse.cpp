@@ -32,10 +32,10 @@ Obstacle FindObstacle(const std::string& path, const std::string& self) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return kFolder;
-    // A read-only file is replaced with its attribute lifted: it is held only when an open that writes
-    // nothing of its data is refused for sharing.
+    // A read-only file is replaced with its attribute lifted: it is held only when an open as the rename
+    // over it takes one, which writes nothing, is refused for sharing.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        error = openAlone(GENERIC_READ | FILE_WRITE_ATTRIBUTES | DELETE);
+        error = openAlone(GENERIC_READ | DELETE);
     return error == ERROR_SUCCESS ? kNone : error == ERROR_ACCESS_DENIED ? kNoRights : kInUse;
 }
 

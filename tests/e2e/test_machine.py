@@ -266,6 +266,8 @@ class Installation(unittest.TestCase):
 
     def test_a_user_who_may_not_write_the_installation_is_asked_for_rights_once(self):
         zyn.write_file("D:\\CAD\\bin\\a.dll.BAK1", "backup")
+        zyn.write_file("D:\\CAD\\ro.dat", "read-only")
+        self.publish(2, **{"CAD/ro.dat": b"new"})
         zyn.write_file("D:\\CAD\\Update\\ZynUpdate.LOG1", "D:\\CAD\\bin\\a.dll.BAK1\r\n")
         before = tree()
         exe = zyn.linux_path(self.exe)
@@ -315,12 +317,15 @@ class Installation(unittest.TestCase):
             zyn.write_file("D:\\CAD\\Update\\ZynUpdate.RUN2", "update\r\n")
             self.run_auto([(NEED_RIGHTS % "前回中断された作業の復旧", "OK"), ("更新を中断しました", "OK")], env=env, wine=wine)
             os.remove(zyn.linux_path("D:\\CAD\\Update\\ZynUpdate.RUN2"))
-            # Where the user may write the CAD folder but not a file in it: that file is named, never as in use.
-            for folder in ("D:\\CAD", "D:\\CAD\\Update", "D:\\CAD\\Ver3.5"):
+            # Where the user may write the CAD folder but not a file in it: that file is named, never as in use;
+            # the user's own read-only file is neither.
+            for folder in ("D:\\CAD", "D:\\CAD\\Update", "D:\\CAD\\Ver3.5", "D:\\CAD\\ro.dat"):
                 os.chown(zyn.linux_path(folder), user.pw_uid, user.pw_gid)
-            self.run_auto([("合番", "Yes"), ("既に更新ﾌｧｲﾙ", "No"),
-                           ("下記ﾌｧｲﾙを書き換える権限がありません\nD:\\CAD\\bin\\a.dll\n", "OK"), ("更新を中断しました", "OK")],
-                          env=env, wine=wine)
+            os.chmod(zyn.linux_path("D:\\CAD\\ro.dat"), 0o444)
+            denied = "下記ﾌｧｲﾙを書き換える権限がありません\nD:\\CAD\\bin\\a.dll\n"
+            program = self.run_auto([("合番", "Yes"), ("既に更新ﾌｧｲﾙ", "No"), (denied, "OK"), ("更新を中断しました", "OK")],
+                                    env=env, wine=wine)
+            self.assertEqual(program.boxes[2].text, denied)
         self.assertEqual({n: d for n, d in tree().items() if not n.startswith("usertmp")}, before)
 
     def test_temporary_folders_that_a_user_name_or_a_long_path_gives(self):
@@ -345,7 +350,7 @@ class Installation(unittest.TestCase):
         self.publish(7, **{"CAD/data/sub": b"a file"})
         program = self.run_auto([("合番", "Yes"), ("下記はｲﾝｽﾄｰﾙ先ではﾌｫﾙﾀﾞのため、更新ﾌｧｲﾙで置き換えられません\n"
                                                    "D:\\CAD\\data\\sub\n", "OK"), ("更新を中断しました", "OK")])
-        self.assertEqual(program.boxes[1].buttons, [zyn.IDOK])
+        self.assertEqual((program.boxes[1].text.count("\n"), program.boxes[1].buttons), (2, [zyn.IDOK]))
         self.assertEqual(zyn.read_file("D:\\CAD\\data\\sub\\x.txt"), b"x")
 
     def test_only_the_archive_s_members_are_installed_as_extracted(self):
