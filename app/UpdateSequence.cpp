@@ -63,7 +63,9 @@ BOOL CZynUpdateDlg::ExecUpdate() {
                    "CZynUpdateDlg::ExecUpdate", MB_OK);
         return FALSE;
     }
-    if (CheckFilesInUse(m_files) == 0)
+    std::vector<std::string> touched = m_files;  // the removals are installed paths already
+    touched.insert(touched.end(), m_removed.begin(), m_removed.end());
+    if (CheckFilesInUse(touched) == 0)
         return FALSE;
 
     // The new generation's number, under which Replace names its log and backups.

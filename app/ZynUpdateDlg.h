@@ -160,6 +160,8 @@ public:
     std::vector<std::string> m_files;
     // After Extract, what each entry of m_files was extracted as, held shut to writers until installed.
     std::vector<CFileHandle> m_extracted;
+    // Installed files that the signed release takes away: an update backs each up, then deletes it.
+    std::vector<std::string> m_removed;
     // What the generation being restored added: taken away again by the restore.
     std::vector<CAddedEntry> m_added;
     BOOL m_bArchiveAtFault = FALSE;

@@ -4,6 +4,7 @@
 
 #include "Lock.h"
 
+// A file to put in place, or with no handle a file to delete.
 struct CPlacedFile {
     CFileHandle handle;
     std::string source;
@@ -30,16 +31,18 @@ struct CInstallJob {
 };
 
 namespace {
-// The journal first, then the rename; FALSE as CInstallQueue::Add.
+// The journal first, then the rename or the deletion; FALSE as CInstallQueue::Add.
 BOOL Place(CInstallJob& job, CFileHandle& placed, const std::string& target, ULONGLONG mark) {
     if (job.journal && !job.journal->MakeDurable(mark)) {
         const DWORD error = ::GetLastError();
-        placed.reset();
-        ::DeleteFileA((target + kInstallTempSuffix).c_str());
+        if (placed) {
+            placed.reset();
+            ::DeleteFileA((target + kInstallTempSuffix).c_str());
+        }
         ::SetLastError(error);
         return FALSE;
     }
-    return PutInPlace(placed, target);
+    return placed ? PutInPlace(placed, target) : DeleteName(target);
 }
 
 DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
@@ -61,8 +64,10 @@ DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
         if (clearOnly) {
             // After a failure what waits is only cleared away, and the undo finds the
             // installed files as they were.
-            file.handle.reset();
-            ::DeleteFileA((file.target + kInstallTempSuffix).c_str());
+            if (file.handle) {
+                file.handle.reset();
+                ::DeleteFileA((file.target + kInstallTempSuffix).c_str());
+            }
         } else {
             placed = Place(job, file.handle, file.target, file.mark);
             error = ::GetLastError();
@@ -73,7 +78,7 @@ DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
             job.failed = true;
             job.failure = {file.source, file.target, error};
         }
-        if (placed)
+        if (placed && file.handle)
             job.last = std::move(file);
         ::WakeAllConditionVariable(&job.changed);
     }
@@ -113,6 +118,18 @@ BOOL CInstallQueue::Add(const std::string& source, const std::string& target, CS
     }
     CLock lock(m_job->section);
     m_job->waiting.push_back({std::move(placed), source, target, mark});
+    ::WakeAllConditionVariable(&m_job->changed);
+    return TRUE;
+}
+
+BOOL CInstallQueue::Remove(const std::string& target, ULONGLONG mark) {
+    if (Failed())
+        return FALSE;
+    CFileHandle none;
+    if (!m_thread)
+        return Place(*m_job, none, target, mark) || Fail(target, target);
+    CLock lock(m_job->section);
+    m_job->waiting.push_back({CFileHandle(), target, target, mark});
     ::WakeAllConditionVariable(&m_job->changed);
     return TRUE;
 }

@@ -34,6 +34,8 @@ public:
     // the disk before target is replaced.
     BOOL Add(const std::string& source, const std::string& target, CSource kind, CFileHandle opened = CFileHandle(),
              ULONGLONG mark = 0);
+    // Deletes target, once the journal's lines up to mark are on the disk; FALSE as Add.
+    BOOL Remove(const std::string& target, ULONGLONG mark);
     // Waits until every file added is in place, the last rename on the disk too; FALSE as Add.
     BOOL Finish();
 

@@ -45,6 +45,9 @@ public:
     // FALSE when the entry failed or the user cancelled; its message has been shown. The
     // progress shows the entry, and Cancel is read, when due and at the last entry.
     BOOL Entry(int index, bool last);
+    // An update takes away an installed file that its release no longer has, backed up first like a
+    // replaced one; one already gone is no error. Removals come before the entries.
+    BOOL Removal(const std::string& dst, bool last);
     // A restore takes away what its update added: each file is moved aside as its safety copy, kept only
     // when it changed since the update.
     BOOL RemoveAdded();
@@ -76,7 +79,19 @@ private:
     void FailToInstall(const std::string& src, const std::string& dst) {
         Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に%sできませんでした", src.c_str(), dst.c_str(), m_verb));
     }
-    void FailInstall() { FailToInstall(m_installs.Failure().source, m_installs.Failure().target); }
+    void FailInstall() {
+        const CInstallQueue::CFailure& failure = m_installs.Failure();
+        if (failure.source == failure.target)  // a removal
+            Fail(StrFormat("ﾌｧｲﾙ[%s]を削除できませんでした", failure.target.c_str()));
+        else
+            FailToInstall(failure.source, failure.target);
+    }
+    bool Cancelled(bool shown) {
+        if (!shown || !m_progress.CheckCancel())
+            return false;
+        AfxMessageBox(StrFormat("ﾌｧｲﾙの%sを中断しました", m_verb), MB_OK | MB_ICONINFORMATION);
+        return true;
+    }
     void Fail(const std::string& text) {
         std::string cause = FailureCause(::GetLastError());
         m_dlg.MessageBox(text + cause, kCaption, MB_OK);
@@ -90,7 +105,8 @@ private:
     CRecordWriter& m_log;    // update with backups only
     CRecordWriter& m_added;  // update with backups only
     std::vector<CSavedEntry> m_saved;
-    std::vector<CAddedEntry> m_movedAside;  // added files moved aside, as the update left them
+    std::vector<CAddedEntry> m_movedAside;
+    int m_nDone = 0;  // removals and entries handled, for the progress  // added files moved aside, as the update left them
     std::atomic<ULONGLONG> m_nWrittenMark{0};
     ULONGLONG m_nDurableMark = 0;  // the installing thread's
     CInstallQueue m_installs;
@@ -106,12 +122,45 @@ BOOL CReplaceRun::MakeDurable(ULONGLONG mark) {
     return TRUE;
 }
 
-BOOL CReplaceRun::Entry(int index, bool last) {
+BOOL CReplaceRun::Removal(const std::string& dst, bool last) {
     const bool shown = m_progress.IsDue() || last;
-    if (shown && m_progress.CheckCancel()) {
-        AfxMessageBox(StrFormat("ﾌｧｲﾙの%sを中断しました", m_verb), MB_OK | MB_ICONINFORMATION);
+    if (Cancelled(shown))
+        return FALSE;
+    ++m_nDone;
+    if (!FileExists(dst)) {
+        if (shown)
+            m_progress.SetPos(m_nDone);
+        return TRUE;
+    }
+    if (!m_dlg.IsInInstallation(dst)) {
+        m_dlg.MessageBox(StrFormat("ﾌｧｲﾙ[%s]はｲﾝｽﾄｰﾙ先の外にあるため削除できません", dst.c_str()), kCaption, MB_OK);
         return FALSE;
     }
+    // As for a replaced file: only one that no program holds, and its backup before it goes.
+    CFileHandle installed = OpenToRead(dst, DELETE);
+    if (!installed || !Announce(m_record, dst)) {
+        Fail(StrFormat("ﾌｧｲﾙ[%s]を削除できませんでした", dst.c_str()));
+        return FALSE;
+    }
+    if (m_dlg.Mode() == 0 && !Save(-1, dst, dst + StrFormat(".BAK%d", m_dlg.m_nLogCount), std::move(installed)))
+        return FALSE;
+    installed.reset();
+    if (shown)
+        m_progress.SetMessage(StrFormat("%sを削除中", dst.c_str()));
+    if (!m_installs.Remove(dst, m_nWrittenMark)) {
+        FailInstall();
+        return FALSE;
+    }
+    if (shown)
+        m_progress.SetPos(m_nDone);
+    return TRUE;
+}
+
+BOOL CReplaceRun::Entry(int index, bool last) {
+    const bool shown = m_progress.IsDue() || last;
+    if (Cancelled(shown))
+        return FALSE;
+    ++m_nDone;
     std::string src, dst, bak;
     m_dlg.GetBackupNames(m_bRestore, index, src, dst, bak);
 
@@ -133,7 +182,7 @@ BOOL CReplaceRun::Entry(int index, bool last) {
             source = OpenToRead(src, 0);
         if (Compare(source.get(), installed.get(), src, dst) == kSame) {
             if (shown)
-                m_progress.SetPos(index + 1);
+                m_progress.SetPos(m_nDone);
             return TRUE;
         }
         if (held) {
@@ -163,7 +212,7 @@ BOOL CReplaceRun::Entry(int index, bool last) {
     if (!Install(src, dst, created, std::move(source)))
         return FALSE;
     if (shown)
-        m_progress.SetPos(index + 1);
+        m_progress.SetPos(m_nDone);
     return TRUE;
 }
 
@@ -341,14 +390,17 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
     }
 
     const int count = static_cast<int>(m_files.size());
+    const std::vector<std::string> removals = bRestore ? std::vector<std::string>() : m_removed;
     CProgressDlg progress;
     progress.Create(this);
-    progress.SetRange(0, count);
+    progress.SetRange(0, count + static_cast<int>(removals.size()));
     progress.SetWindowText(StrFormat("%s中", bRestore ? "復元" : "更新"));
 
     bool failed = false;
     {
         CReplaceRun run(*this, progress, bRestore, record, log, added);
+        for (size_t i = 0; i < removals.size() && !failed; ++i)
+            failed = !run.Removal(removals[i], count == 0 && i + 1 == removals.size());
         for (int i = 0; i < count && !failed; ++i)
             failed = !run.Entry(i, i + 1 == count);
         // The undo and the next start read the record: nothing may still be on its way.

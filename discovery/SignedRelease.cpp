@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "Format.h"
@@ -37,6 +38,7 @@ const char* VerdictText(ManifestVerdict verdict) {
 BOOL CZynUpdateDlg::CheckSignedRelease(const char* verText, int revision, BOOL bQuiet) {
     m_nUpdateLength = 0;
     m_strUpdateSha256.clear();
+    m_removed.clear();
     if (m_strPublicKeys.empty())
         return TRUE;
     auto refuse = [this, bQuiet](const char* reason) {
@@ -66,6 +68,11 @@ BOOL CZynUpdateDlg::CheckSignedRelease(const char* verText, int revision, BOOL b
         return refuse(VerdictText(verdict));
     m_nUpdateLength = manifest.length;
     m_strUpdateSha256 = manifest.sha256;
+    // Named as the archive names its members: from the root the archive maps onto.
+    for (std::string name : manifest.removed) {
+        std::replace(name.begin(), name.end(), '/', '\\');
+        m_removed.push_back(m_strCadDir + name);
+    }
     return TRUE;
 }
 

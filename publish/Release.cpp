@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "DeltaArchive.h"
 #include "Ecdsa.h"
 #include "Format.h"
 #include "Manifest.h"
@@ -73,6 +74,8 @@ bool CheckOptions(const CReleaseOptions& options, std::string& error) {
               std::iswspace(options.product.back()) ||
               std::any_of(product.begin(), product.end(), [](char c) { return c >= 0 && c < 0x20; })))
         error = "the product must be an AppName as clients read it: code page 932, no blank at either end";
+    else if (!options.previous.empty() && options.key.empty())
+        error = "--previous goes with --key: only the signed manifest announces a delta archive";
     else if (!options.signCommand.empty() && options.signCommand.find(L"{}") == std::wstring::npos)
         error = "--sign-command must name the archive as {}";
     else if (!IsFolder(options.server))
@@ -223,6 +226,12 @@ bool PublishRelease(const CReleaseOptions& options, std::string& error) {
         !FinishArchive(options, outputs.TemporaryPath(updateFile), changed.size() + 1, archive, error) ||
         !outputs.Write(verName, verText, error))
         return false;
+    CDeltaAnnouncement delta;
+    std::string deltaArchive;
+    if (!options.previous.empty() &&
+        (!BuildDeltaArchive(options, files, *verFiles[0], verText, delta, deltaArchive, error) ||
+         !outputs.Write(Widened(delta.file), deltaArchive, error)))
+        return false;
     if (!key.empty()) {
         CManifestContent content;
         content.version = options.version;
@@ -234,6 +243,7 @@ bool PublishRelease(const CReleaseOptions& options, std::string& error) {
         content.expiresAt = UtcNow() / 10000000 * 10000000 + options.expiresDays * kFileTimeDay;
         content.product = Utf8Of(options.product);
         content.removed = removed;
+        content.delta = delta;
         std::string manifest = SignManifest(ManifestBody(content), key);
         if (manifest.empty()) {
             error = "signing the manifest failed";
@@ -252,5 +262,8 @@ bool PublishRelease(const CReleaseOptions& options, std::string& error) {
                 options.version.c_str(), options.revision,
                 removed.empty() ? "" : StrFormat(", %u removed", static_cast<unsigned>(removed.size())).c_str(),
                 key.empty() ? ", unsigned" : ", signed");
+    if (!delta.file.empty())
+        std::printf("%s: from revision %d, %u bytes\n", delta.file.c_str(), delta.fromRevision,
+                    static_cast<unsigned>(deltaArchive.size()));
     return true;
 }

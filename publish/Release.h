@@ -10,6 +10,7 @@ struct CReleaseOptions {
     std::wstring server;       // the server folder
     std::wstring files;        // the new files, laid out from the drive root: the whole tree
     std::wstring base;         // the tree already installed; empty: every file goes in
+    std::wstring previous;     // the last release's tree; with a key, a delta archive from its revision
     std::wstring notes;        // UTF-8 text for the Ver file's new entry; empty: none
     std::wstring key;          // the private key file; empty: no manifest
     std::wstring product;      // the AppName the release is for; required with a key

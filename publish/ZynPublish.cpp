@@ -18,7 +18,7 @@ const char kUsage[] =
     "usage: ZynPublish keygen KEYFILE\n"
     "       ZynPublish release --server DIR --version 3.5 --revision 12 --files TREE [--base OLDTREE]\n"
     "                          [--notes FILE] [--key KEYFILE --product APPNAME] [--prefix UPD] [--expires DAYS]\n"
-    "                          [--sign-command \"CMD {}\"]\n";
+    "                          [--sign-command \"CMD {}\"] [--previous LASTTREE]\n";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ZynPublish: %s\n", message.c_str());
@@ -71,6 +71,8 @@ int Release(const std::vector<std::wstring>& args) {
             options.files = value, sawFiles = true;
         else if (name == L"--base")
             options.base = value;
+        else if (name == L"--previous")
+            options.previous = value;
         else if (name == L"--notes")
             options.notes = value;
         else if (name == L"--key")

@@ -15,6 +15,7 @@ const char* const kRequiredKeys[] = {"version", "revision", "ver-sha256", "file"
 const size_t kRequiredCount = sizeof(kRequiredKeys) / sizeof(kRequiredKeys[0]);
 const char kProductKey[] = "product";
 const char kRemoveKey[] = "remove";
+const char kDeltaKey[] = "delta";
 const char kSignatureKey[] = "signature";
 
 bool IsDigits(const std::string& text, size_t most) {
@@ -63,6 +64,29 @@ bool TakeRemovedNames(const std::string& value, std::vector<std::string>& remove
     return true;
 }
 
+bool IsFileName(const std::string& value) {
+    return !value.empty() && value.find_first_of("/\\: ") == std::string::npos;
+}
+
+// delta=<file> <revision> <length> <sha256>, for an installation at an earlier revision.
+bool TakeDelta(const std::string& value, CReleaseManifest& manifest) {
+    std::vector<std::string> fields;
+    for (size_t start = 0, blank = 0; blank != std::string::npos; start = blank + 1) {
+        blank = value.find(' ', start);
+        fields.push_back(value.substr(start, blank - start));
+    }
+    CDeltaAnnouncement& delta = manifest.delta;
+    if (fields.size() != 4 || !IsFileName(fields[0]) || !IsDigits(fields[1], 9) || !IsDigits(fields[2], 10) ||
+        !IsLowerHex64(fields[3]))
+        return false;
+    delta.file = fields[0];
+    delta.fromRevision = std::atoi(fields[1].c_str());
+    delta.length = std::strtoull(fields[2].c_str(), nullptr, 10);
+    delta.sha256 = fields[3];
+    return delta.fromRevision > 0 && delta.fromRevision < manifest.revision && delta.length <= 0xFFFFFFFFULL &&
+           _stricmp(delta.file.c_str(), manifest.file.c_str()) != 0;
+}
+
 // Stores a required key's value; FALSE for a value out of its form.
 bool TakeValue(size_t index, const std::string& value, CReleaseManifest& manifest) {
     switch (index) {
@@ -77,7 +101,7 @@ bool TakeValue(size_t index, const std::string& value, CReleaseManifest& manifes
         return IsLowerHex64(value);
     case 3:
         manifest.file = value;
-        return !value.empty() && value.find_first_of("/\\: ") == std::string::npos;
+        return IsFileName(value);
     case 4:
         manifest.length = IsDigits(value, 10) ? std::strtoull(value.c_str(), nullptr, 10) : ~0ULL;
         return manifest.length <= 0xFFFFFFFFULL;
@@ -124,6 +148,8 @@ BOOL ParseManifest(const std::string& text, CReleaseManifest& manifest, BOOL bEa
             return TRUE;
         }
         if (key == kRemoveKey && (required != kRequiredCount || !TakeRemovedNames(value, manifest.removed)))
+            return FALSE;
+        if (key == kDeltaKey && (required != kRequiredCount || !TakeDelta(value, manifest)))
             return FALSE;
         bool isRequired = false;
         for (size_t i = 0; i < kRequiredCount; ++i)
@@ -183,7 +209,13 @@ std::string ManifestBody(const CManifestContent& content) {
         UtcTimeText(content.expiresAt).c_str(), content.product.c_str());
     for (size_t i = 0; i < content.removed.size(); ++i)
         body += (i == 0 ? "remove=" : ",") + PercentEncoded(content.removed[i]);
-    return content.removed.empty() ? body : body + "\n";
+    if (!content.removed.empty())
+        body += "\n";
+    const CDeltaAnnouncement& delta = content.delta;
+    if (!delta.file.empty())
+        body += StrFormat("delta=%s %d %llu %s\n", delta.file.c_str(), delta.fromRevision,
+                          static_cast<unsigned long long>(delta.length), delta.sha256.c_str());
+    return body;
 }
 
 std::string SignManifest(const std::string& body, const std::vector<BYTE>& privateBlob) {

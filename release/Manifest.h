@@ -1,7 +1,9 @@
 #pragma once
 // The signed manifest beside a Ver file ("Ver3.5.sig"): key=value lines in a fixed order,
 // ending with the signature over every byte before its line.
-//   version= revision= ver-sha256= file= length= sha256= expires= product= [remove=] signature=
+//   version= revision= ver-sha256= file= length= sha256= expires= product= [remove=] [delta=] signature=
+// delta= announces an archive of binary deltas for installations at an earlier revision:
+// "<file> <that revision> <length> <sha256>".
 // Every value is ASCII but the product's (UTF-8). Unknown keys may stand anywhere before the
 // signature line and are signed like the rest; no key appears twice.
 #include <windows.h>
@@ -16,6 +18,15 @@ const size_t kManifestLimit = 65536;
 // Updaters before the remove= list refuse a manifest beyond this.
 const size_t kEarlierManifestLimit = 4096;
 
+// An archive that takes an installation at fromRevision to the release: deltas of the files
+// that changed since, whole files where a delta would not be much smaller, and the Ver file.
+struct CDeltaAnnouncement {
+    std::string file;  // empty: no delta
+    int fromRevision = 0;
+    ULONGLONG length = 0;
+    std::string sha256;
+};
+
 struct CReleaseManifest {
     std::string version;
     int revision = 0;
@@ -28,6 +39,7 @@ struct CReleaseManifest {
     std::string product;      // UTF-8
     // Installed files the release deletes: code page 932 member names ("CAD/bin/b.dll").
     std::vector<std::string> removed;
+    CDeltaAnnouncement delta;
     BYTE signature[kSignatureBytes] = {};
     size_t signedBytes = 0;  // the bytes before the signature line
 };
@@ -74,6 +86,7 @@ struct CManifestContent {
     ULONGLONG expiresAt = 0;
     std::string product;               // UTF-8
     std::vector<std::string> removed;  // code page 932 member names; none: no remove= line
+    CDeltaAnnouncement delta;
 };
 
 // The signed part of a manifest (LF line ends) and the whole text once signed; empty on failure.

@@ -12,8 +12,9 @@ void Put32(std::string& out, unsigned long value) {
     Put16(out, value & 0xFFFF);
     Put16(out, (value >> 16) & 0xFFFF);
 }
+}  // namespace
 
-BOOL Deflate(const std::string& data, std::string& packed) {
+BOOL DeflateBytes(const std::string& data, std::string& packed) {
     z_stream stream = {};
     // Negative window bits: raw deflate, as a zip member holds it.
     if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
@@ -28,7 +29,6 @@ BOOL Deflate(const std::string& data, std::string& packed) {
     deflateEnd(&stream);
     return result == Z_STREAM_END;
 }
-}  // namespace
 
 BOOL CZipWriter::Add(const std::string& name, const std::string& data, FILETIME modified) {
     const ULONGLONG kLimit = 0xFFFFFFFFULL;
@@ -36,7 +36,7 @@ BOOL CZipWriter::Add(const std::string& name, const std::string& data, FILETIME 
     WORD dosDate = 0;
     WORD dosTime = 0;
     if (m_nMembers == 0xFFFF || name.empty() || name.size() > 0xFFFF || data.size() >= kLimit ||
-        !Deflate(data, packed) || !::FileTimeToDosDateTime(&modified, &dosDate, &dosTime))
+        !DeflateBytes(data, packed) || !::FileTimeToDosDateTime(&modified, &dosDate, &dosTime))
         return FALSE;
     unsigned long crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
     ULONGLONG offset = m_output.size();

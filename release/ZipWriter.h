@@ -20,3 +20,6 @@ private:
     std::string m_directory;
     WORD m_nMembers = 0;
 };
+
+// data as a zip member holds it deflated (raw deflate, best compression).
+BOOL DeflateBytes(const std::string& data, std::string& packed);

@@ -18,6 +18,7 @@ from cryptography.hazmat.primitives.asymmetric import ec, utils
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
 import zyn  # noqa: E402
+from test_backup import restore_through_the_dialog  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
 BASE = {"CAD/Ver3.5": b"(No.1)\r\n", "CAD/bin/a.dll": b"a1", "CAD/bin/b.dll": b"b1", "CAD/\u8868\u793a/k.txt": b"k"}
@@ -254,6 +255,13 @@ class SignedRelease(unittest.TestCase):
         self.assertEqual(zyn.read_file("D:\\srv\\Ver3.5.sig").decode().splitlines()[-2],
                          "remove=" + ",".join(removed + ["CAD/%95%5C%8E%A6/%95%5C.txt"]))
         self.check(4)
+        # The update takes the removed files away, backed up, and one restore brings them back.
+        gone = {"bin\\b.dll": BASE["CAD/bin/b.dll"], "表示\\k.txt": BASE["CAD/表示/k.txt"]}
+        after = self.update()
+        self.assertEqual([name for name in gone if name in after], [])
+        with zyn.Program(self.exe, ["-HOME", "D:\\CAD"]) as program:
+            restore_through_the_dialog(program)
+        self.assertEqual({name: zyn.read_file("D:\\CAD\\" + name) for name in gone}, gone)
         # A Ver file beyond what clients read loses its oldest entries.
         self.release(5, "--files", "D:\\pub\\r4", "--notes", "D:\\pub\\long.txt")
         output = self.release(6, "--files", "D:\\pub\\r4", "--notes", "D:\\pub\\long.txt")
