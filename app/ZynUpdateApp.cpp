@@ -105,15 +105,13 @@ void CZynUpdateApp::RunUnattendedUpdate(CZynUpdateDlg& dialog) {
     // A start that failed stops here: an installation it could not read or recover, or a count of
     // generations it never made, is nothing to update.
     BOOL updated = FALSE;
-    if (!dialog.ReadSetting(TRUE, TRUE)) {
-        // its message is shown
-    } else if (dialog.CheckUpdate(TRUE) == 0) {
-        // Nothing newer: no question, no download, nothing to abort.
-        AfxMessageBox("現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません", MB_OK | MB_ICONINFORMATION);
-        if (bForCaller)
-            m_nExitCode = kExitFailed;
-        return;
-    } else {
+    if (dialog.ReadSetting(TRUE, TRUE)) {
+        if (dialog.CheckUpdate(TRUE) == 0) {
+            // Nothing newer: no question, no download, nothing to abort.
+            AfxMessageBox("現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません", MB_OK | MB_ICONINFORMATION);
+            m_nExitCode = bForCaller ? kExitFailed : 0;
+            return;
+        }
         updated = dialog.ExecUpdate();
     }
     // The caller reports the result and starts the data manager, with the user's own rights.
