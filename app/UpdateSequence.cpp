@@ -1,31 +1,64 @@
 #include <io.h>
 
 #include "Format.h"
+#include "InstallFile.h"
 #include "MessageBox.h"
+#include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
 
+namespace {
+// The extracted files are let go and the work folder removed however the update ends.
+class CWorkFolderScope {
+public:
+    explicit CWorkFolderScope(CZynUpdateDlg& dlg) : m_dlg(dlg) {}
+    ~CWorkFolderScope() { m_dlg.DropWorkFolder(); }
+    CWorkFolderScope(const CWorkFolderScope&) = delete;
+    CWorkFolderScope& operator=(const CWorkFolderScope&) = delete;
+
+private:
+    CZynUpdateDlg& m_dlg;
+};
+}  // namespace
+
 BOOL CZynUpdateDlg::ExecUpdate() {
-    if (Mode() == 0 &&
+    // An elevated run updates for its caller, which has asked the questions and downloaded the file.
+    const bool bForCaller = !m_pApp->m_strElevated.empty();
+    if (!bForCaller && Mode() == 0 &&
         AfxMessageBox("合番固定している工事で最新の状態に更新すると\n合番が変更される可能性があります。\n続行してもよろしいですか？",
                       MB_YESNO | MB_DEFBUTTON2) != IDYES)
         return FALSE;
-    if (Mode() == 0 && !ClearStrayGenerations())
+    // Checked before anything changes; the download needs no rights.
+    const BOOL bWritable = CanWriteInstallation();
+    if (!bWritable && bForCaller) {
+        NeedRights("更新");
+        return FALSE;
+    }
+    if (bWritable && Mode() == 0 && !ClearStrayGenerations())
         return FALSE;
 
     BOOL download = TRUE;
     if (_access(m_strUpdateFile.c_str(), 0) == 0)
-        download = AfxMessageBox(StrFormat("既に更新ﾌｧｲﾙ[%s]が存在しています\n再度ﾀﾞｳﾝﾛｰﾄﾞしますか？", m_strUpdateFile.c_str()),
+        download = !bForCaller &&
+                   AfxMessageBox(StrFormat("既に更新ﾌｧｲﾙ[%s]が存在しています\n再度ﾀﾞｳﾝﾛｰﾄﾞしますか？", m_strUpdateFile.c_str()),
                                  MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) == IDYES;
     // A kept file that is not the signed release is fetched again.
     if (!download && !UpdateFileVerified(m_strUpdateFile))
         download = TRUE;
     if (download && !Download())
         return FALSE;
+    if (!bWritable) {
+        const BOOL updated = RunElevated(kElevatedUpdate, "更新") == 0;
+        CountRollbackLogs();
+        return updated;
+    }
+
+    ChooseWorkFolder();
+    CWorkFolderScope workFolder(*this);
     if (Extract() == 0) {
         if (!m_bArchiveAtFault)  // the DLL, the disk or the work folder failed: the file may be sound
             return FALSE;
         // A file that does not extract never will: the next run must download it again, not offer it.
-        ::DeleteFileA(m_strUpdateFile.c_str());
+        DeleteName(m_strUpdateFile);
         MessageBox(StrFormat("更新ﾌｧｲﾙ[%s]は正しい更新ｱｰｶｲﾌﾞではないため削除しました", m_strUpdateFile.c_str()),
                    "CZynUpdateDlg::ExecUpdate", MB_OK);
         return FALSE;

@@ -47,6 +47,8 @@ void CZynUpdateApp::ParseCommandLine(const std::vector<std::string>& args, CComm
             command.nTemplate = IDD_ZYNUPDATE_SIMPLE;
         } else if (_stricmp(arg, "-AUTO") == 0) {
             m_bAuto = TRUE;
+        } else if (_stricmp(arg, kElevatedSwitch) == 0) {
+            m_strElevated = value ? *value : "";
         }
     }
 }
@@ -67,37 +69,79 @@ BOOL CZynUpdateApp::InitInstance() {
 
     // The runs that change files hold the installation's lock from start to end.
     const bool bChanging = command.bDeleteBackups || (m_bAuto && !command.bCheck && !command.bVersion);
-    if (bChanging) {
+    if (bChanging || !m_strElevated.empty()) {
         dialog->FindInstallation();
         if (!dialog->LockInstallation()) {
             m_nExitCode = kExitAnotherCopy;
             return FALSE;
         }
     }
-    if (command.bDeleteBackups) {
-        m_nExitCode = dialog->ReadSetting(TRUE, TRUE) && dialog->DeleteAllBackups(FALSE) ? 0 : kExitFailed;
+    if (!m_strElevated.empty()) {
+        m_nExitCode = RunForCaller(*dialog);
+    } else if (command.bDeleteBackups) {
+        // Backups that this user may not delete go through a copy with administrator rights, whose result
+        // is this run's; with nothing to delete nothing needs them.
+        if (dialog->HasBackups() && !dialog->CanWriteInstallation()) {
+            const int code = dialog->RunElevated(kElevatedDelete, "退避ﾌｧｲﾙの削除");
+            m_nExitCode = code < 0 ? kExitFailed : code;
+        } else {
+            m_nExitCode = dialog->ReadSetting(TRUE, TRUE) && dialog->DeleteAllBackups(FALSE) ? 0 : kExitFailed;
+        }
     } else if (command.bCheck || command.bVersion) {
         dialog->m_bAskCredentials = FALSE;  // a script's question: nobody is there to answer
         if (dialog->ReadSetting(TRUE))
             m_nExitCode = command.bCheck ? dialog->CheckUpdate(TRUE) : dialog->FindNewerVersion();
     } else if (m_bAuto) {
-        // A start that failed stops here: an installation it could not read or recover, or a count of
-        // generations it never made, is nothing to update.
-        if (!dialog->ReadSetting(TRUE, TRUE)) {
-            AfxMessageBox("更新を中断しました", MB_OK | MB_ICONINFORMATION);
-            return FALSE;
-        }
-        // A check that failed at the proxy or a certificate has said so: nothing to update from.
-        BOOL updated = (dialog->CheckUpdate(TRUE) || !dialog->m_bCheckToldWhy) && dialog->ExecUpdate();
-        AfxMessageBox(updated ? "更新に成功しました" : "更新を中断しました", MB_OK | MB_ICONINFORMATION);
-        if (updated)
-            dialog->StartDataManager();
+        RunUnattendedUpdate(*dialog);
     } else {
         m_pMainWnd = dialog.get();
         dialog->DoModal();
         m_pMainWnd = nullptr;
     }
     return FALSE;
+}
+
+void CZynUpdateApp::RunUnattendedUpdate(CZynUpdateDlg& dialog) {
+    const bool bForCaller = !m_strElevated.empty();
+    // A start that failed stops here: an installation it could not read or recover, or a count of
+    // generations it never made, is nothing to update.
+    BOOL updated = FALSE;
+    if (dialog.ReadSetting(TRUE, TRUE)) {
+        const int revision = dialog.CheckUpdate(TRUE);
+        if (revision == 0 && !dialog.m_bCheckToldWhy) {
+            // Nothing newer: no question, no download, nothing to abort.
+            AfxMessageBox("現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません", MB_OK | MB_ICONINFORMATION);
+            m_nExitCode = bForCaller ? kExitFailed : 0;
+            return;
+        }
+        // A check that failed at the proxy or a certificate has said why: the update stops there.
+        updated = revision != 0 && dialog.ExecUpdate();
+    }
+    // The caller reports the result and starts the data manager, with the user's own rights.
+    if (bForCaller) {
+        m_nExitCode = updated ? 0 : kExitFailed;
+        return;
+    }
+    AfxMessageBox(updated ? "更新に成功しました" : "更新を中断しました", MB_OK | MB_ICONINFORMATION);
+    if (updated)
+        dialog.StartDataManager();
+}
+
+int CZynUpdateApp::RunForCaller(CZynUpdateDlg& dialog) {
+    if (m_strElevated == kElevatedUpdate) {
+        RunUnattendedUpdate(dialog);
+        return m_nExitCode;
+    }
+    const bool bRestore = m_strElevated == kElevatedRestore;
+    if (!bRestore && m_strElevated != kElevatedDelete)
+        return kExitFailed;
+    if (!dialog.ReadSetting(TRUE, TRUE))
+        return kExitFailed;
+    if (!dialog.CanWriteInstallation()) {
+        dialog.NeedRights(bRestore ? "復元" : "退避ﾌｧｲﾙの削除");
+        return kExitFailed;
+    }
+    return (bRestore ? dialog.Restore() : dialog.DeleteAllBackups(FALSE)) ? 0 : kExitFailed;
 }
 
 int CZynUpdateApp::ExitInstance() {

@@ -6,6 +6,8 @@
 
 #include "WinApp.h"
 
+class CZynUpdateDlg;
+
 // What the command line asked for, beyond the run state kept by the application.
 struct CCommandLine {
     BOOL bDeleteBackups = FALSE;  // "-DELBAK"
@@ -16,8 +18,15 @@ struct CCommandLine {
 };
 
 // Exit codes beyond those of -CHECK and -VER.
-const int kExitFailed = 1;         // -DELBAK could not delete every backup
+const int kExitFailed = 1;         // -DELBAK could not delete every backup; an elevated run failed
 const int kExitAnotherCopy = 50;   // another copy is changing the same installation
+
+// The marker of a run that this program started elevated for the operation that follows it: such a run does
+// that operation for its caller and never asks for elevation again.
+const char kElevatedSwitch[] = "-ELEVATED";
+const char kElevatedUpdate[] = "UPDATE";
+const char kElevatedRestore[] = "RESTORE";
+const char kElevatedDelete[] = "DELBAK";
 
 class CZynUpdateApp : public CWinApp {
 public:
@@ -33,6 +42,14 @@ public:
     std::string m_strHome;
     int m_nMode = 0;
     BOOL m_bAuto = FALSE;
+    // The operation of an elevated run ("-ELEVATED"), empty in any other.
+    std::string m_strElevated;
+
+private:
+    // The run that an elevated copy makes for its caller; its exit code.
+    int RunForCaller(CZynUpdateDlg& dialog);
+    // -AUTO, or an update for an elevated copy's caller.
+    void RunUnattendedUpdate(CZynUpdateDlg& dialog);
 };
 
 // Splits text at separator into fields, with quoting as in comma-separated values.

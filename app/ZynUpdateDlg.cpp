@@ -131,7 +131,15 @@ void CZynUpdateDlg::OnExecute() {
     const char* word = operation == kUpdate ? "更新" : "復元";
     // Another copy may have changed the generations since they were counted.
     CountRollbackLogs();
-    BOOL result = operation == kUpdate ? ExecUpdate() : Restore();
+    BOOL result = FALSE;
+    if (operation == kUpdate) {
+        result = ExecUpdate();
+    } else if (CanWriteInstallation()) {
+        result = Restore();
+    } else {
+        result = RunElevated(kElevatedRestore, "復元") == 0;
+        CountRollbackLogs();
+    }
     m_lock.Release();
     AfxMessageBox(StrFormat(result ? "%sに成功しました" : "%sを中断しました", word), MB_OK | MB_ICONINFORMATION);
     if (result && Mode() == 1 && AfxMessageBox("ホルビアを起動しますか？", MB_YESNO) == IDYES) {
@@ -145,7 +153,12 @@ void CZynUpdateDlg::OnDeleteBackup() {
     if (AfxMessageBox("全退避ﾌｧｲﾙを削除しますか？\n(削除すると復元できなくなります)", MB_YESNO | MB_DEFBUTTON2) != IDYES ||
         !LockInstallation())
         return;
-    DeleteAllBackups(TRUE);
+    if (CanWriteInstallation()) {
+        DeleteAllBackups(TRUE);
+    } else {
+        RunElevated(kElevatedDelete, "退避ﾌｧｲﾙの削除");
+        CountRollbackLogs();
+    }
     m_lock.Release();
     ResetControls();
 }

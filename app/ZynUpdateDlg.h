@@ -35,6 +35,12 @@ public:
     BOOL ExecUpdate();
     // Starts the data manager without waiting; FALSE (after its message) when it did not start.
     BOOL StartDataManager();
+    // Runs this program again with administrator rights for operation (kElevated...), with the arguments this
+    // run was given, the marker and the installation found, and waits for it; its exit code, or -1 after
+    // NeedRights(verb) when it did not start (refused, or failed). The installation's lock goes to that run.
+    int RunElevated(const char* operation, const char* verb);
+    // Says that this user may not write the installation, so that verb needs administrator rights.
+    void NeedRights(const char* verb);
 
     // --- discovery: settings, installed version, update check
     // With bRecover, what a killed run left is undone or finished before the Ver files are looked at.
@@ -71,6 +77,18 @@ public:
     int Extract();
     static int WINAPI OnUnzipPrint(LPSTR text, unsigned long length);
     int CheckFilesInUse(std::vector<std::string> files);
+    // The work folder of an update: a folder of the program's own at the root of the installation's volume
+    // where one can be made, so that an extracted path is barely longer than the installed one; else the one
+    // in the temporary folder.
+    void ChooseWorkFolder();
+    // Removes the work folder with all it holds, never following a link out of it, and makes it anew for
+    // this user alone; FALSE after its message when something in it stays.
+    BOOL ClearWorkFolder();
+    // Lets go of the extracted files and removes the work folder.
+    void DropWorkFolder();
+    // Entry index's file as the extraction left it, open for reading and closed to writers since it was
+    // written; none when the files did not come from Extract.
+    CFileHandle TakeExtracted(size_t index);
 
     // --- backup: generations, replacement, restore, deletion
     // The installed file that a file of the work folder replaces.
@@ -80,6 +98,11 @@ public:
     BOOL IsInInstallation(const std::string& path) const;
     // Only one copy at a time changes an installation; FALSE (after its message) while another does.
     BOOL LockInstallation();
+    // Whether this user may write the installation (a refusal only: other failures are for the step that
+    // meets them).
+    BOOL CanWriteInstallation();
+    // Whether any generation's log or work record is there.
+    BOOL HasBackups();
     void GetRollbackLogName(int n, std::string& out);
     void GetAddedListName(int n, std::string& out);
     // The files and folders update g added, into m_added (none when it kept no list); FALSE after its message.
@@ -158,6 +181,8 @@ public:
     BOOL m_bAskCredentials = TRUE;
     std::shared_ptr<CInternetHandle> m_pInternet;
     std::vector<std::string> m_files;
+    // After Extract, what each entry of m_files was extracted as, held shut to writers until installed.
+    std::vector<CFileHandle> m_extracted;
     // Installed files that the signed release takes away: an update backs each up, then deletes it.
     std::vector<std::string> m_removed;
     // What the generation being restored added: taken away again by the restore.

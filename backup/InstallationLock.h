@@ -14,6 +14,11 @@ public:
     BOOL Acquire(const std::string& cadFolder);
     // Gives up one Acquire; the lock goes with the last one, or with the process.
     void Release();
+    // Gives up every Acquire, for another process to take the lock.
+    void ReleaseAll() {
+        while (m_nHeld > 0)
+            Release();
+    }
 
 private:
     CKernelHandle m_mutex;

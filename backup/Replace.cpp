@@ -166,7 +166,9 @@ BOOL CReplaceRun::Entry(int index, bool last) {
 
     // Simple modes keep no backups; a file new to the installation needs none.
     const bool created = !FileExists(dst);
-    CFileHandle source;     // read for the comparison, then copied or named again
+    // Read for the comparison, then copied or named again: an update's file as the extraction left it, which
+    // no other program could change since.
+    CFileHandle source = m_bRestore ? CFileHandle() : m_dlg.TakeExtracted(index);
     CFileHandle installed;  // read for the comparison, then named again as its backup
     if (m_dlg.Mode() == 0 && !created) {
         // Opened to be deleted and shared with all, the file opens only while no other
@@ -176,7 +178,8 @@ BOOL CReplaceRun::Entry(int index, bool last) {
         const bool held = !installed;
         if (held)
             installed = OpenToRead(dst, 0);
-        source = OpenToRead(src, 0);
+        if (!source)
+            source = OpenToRead(src, 0);
         if (Compare(source.get(), installed.get(), src, dst) == kSame) {
             if (shown)
                 m_progress.SetPos(m_nDone);

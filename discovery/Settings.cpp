@@ -30,6 +30,34 @@ const char* DefaultAppName(int mode) {
     }
 }
 
+// Wide text as the ANSI calls name it; false when a character has no spelling there.
+bool SpellAnsi(const wchar_t* wide, std::string& out) {
+    BOOL lost = FALSE;
+    const int bytes = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &lost);
+    if (bytes <= 0 || bytes > MAX_PATH || lost)
+        return false;
+    out.assign(bytes, '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, &out[0], bytes, nullptr, &lost);
+    out.resize(bytes - 1);
+    return !lost;
+}
+
+// The temporary folder as the program's ANSI calls can name it: a user name in characters that code page
+// 932 lacks (𠮷, hangul) comes out of GetTempPathA as "?", which names nothing; its short form does not
+// need them. Empty when neither can be spelled.
+std::string TempFolder() {
+    wchar_t wide[MAX_PATH + 1] = L"";
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, wide);
+    std::string spelled;
+    if (length == 0 || length > MAX_PATH || SpellAnsi(wide, spelled))
+        return spelled;
+    wchar_t shortForm[MAX_PATH + 1] = L"";
+    const DWORD shortLength = ::GetShortPathNameW(wide, shortForm, MAX_PATH + 1);
+    if (shortLength == 0 || shortLength > MAX_PATH || !SpellAnsi(shortForm, spelled))
+        spelled.clear();
+    return spelled;
+}
+
 std::string ReadProfileText(const std::string& iniPath, const std::string& key, DWORD size = MAX_PATH) {
     std::string value(size, '\0');
     DWORD length = ::GetPrivateProfileStringA(kSection, key.c_str(), "", &value[0], size, iniPath.c_str());
@@ -46,9 +74,7 @@ BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet, BOOL bRecover) {
         return FALSE;
     };
 
-    char tempPath[MAX_PATH] = "";
-    DWORD tempLength = ::GetTempPathA(sizeof(tempPath), tempPath);
-    m_strTempPath = tempLength < sizeof(tempPath) ? tempPath : "";
+    m_strTempPath = TempFolder();
     m_strWorkDir = StrFormat("%s%s\\", m_strTempPath.c_str(), m_pApp->m_pszAppName);
     RixGetModulePath(m_strIniPath, TRUE);
     RixSetPathParts(m_strIniPath, nullptr, nullptr, nullptr, ".ini");
@@ -73,7 +99,11 @@ BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet, BOOL bRecover) {
     // no Ver file, and a question about Ver files must not keep an interrupted update from being undone.
     if (bRecover) {
         FindInstallation();
-        BOOL recovered = LockInstallation() && RecoverInterruptedWork();
+        // What a run with administrator rights left, only such a run can undo or finish.
+        const BOOL bMayRecover = FindGenerations(TRUE).empty() || CanWriteInstallation();
+        if (!bMayRecover)
+            NeedRights("前回中断された作業の復旧");
+        BOOL recovered = bMayRecover && LockInstallation() && RecoverInterruptedWork();
         m_lock.Release();
         if (!recovered) {
             if (!bQuiet)
@@ -83,6 +113,13 @@ BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet, BOOL bRecover) {
     }
     if (!GetZynInfo(bQuiet))
         return fail(StrFormat("%sのﾊﾞｰｼﾞｮﾝを取得できませんでした", m_strAppName.c_str()));
+    // A temporary folder that cannot be named at all gives way to a folder of the program's own on the
+    // installation's volume.
+    if (m_strTempPath.empty() && !RixRootOf(m_strCadFolder).empty()) {
+        m_strTempPath = RixRootOf(m_strCadFolder) + "~ZYNTMP\\";
+        RixMakeFolder(m_strTempPath);
+        m_strWorkDir = StrFormat("%s%s\\", m_strTempPath.c_str(), m_pApp->m_pszAppName);
+    }
     CountRollbackLogs();
     MakeAgentString();
     return TRUE;

@@ -13,49 +13,86 @@ namespace {
 bool IsArchiveFault(int result) {
     return result == PK_ERR || result == PK_BADERR || result == PK_NOZIP || result == PK_BOMB;
 }
+
+// The files that the DLL reports as it extracts them, each with a handle taken from the DLL before it let go,
+// so that nothing else can have written to it since.
+struct CExtractedFile {
+    std::string path;
+    CFileHandle file;
+};
+struct CExtraction {
+    const CRixUnZip32& unzip;
+    const std::string& folder;
+    std::vector<CExtractedFile> files;
+};
+// The DLL gives its callbacks no other way in than a process-wide pointer.
+CExtraction* g_pExtraction = nullptr;
+
+int WINAPI OnUnzipExtracted(LPCSTR path, unsigned long) {
+    // A callback of the DLL: nothing may be thrown back into it. A file that cannot be held stops it.
+    try {
+        CExtraction& extraction = *g_pExtraction;
+        const std::string name = path ? path : "";
+        CFileHandle file = extraction.unzip.TakeExtractedFile();
+        if (!file || name.size() <= extraction.folder.size() ||
+            name.compare(0, extraction.folder.size(), extraction.folder) != 0)
+            return 1;
+        extraction.files.push_back({name, std::move(file)});
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
 }  // namespace
 
 int CZynUpdateDlg::Extract() {
     m_bArchiveAtFault = FALSE;
-    RixDeleteFolder(m_strWorkDir);
+    if (!ClearWorkFolder())
+        return 0;
     CRixUnZip32 unzip;
+    CExtraction extraction{unzip, m_strWorkDir, {}};
     {
         // The DLL gives no other way to reach the dialog than this process-wide pointer.
         auto progress = std::make_unique<CProgressDlg>();
         g_pProgressDlg = progress.get();
+        g_pExtraction = &extraction;
         progress->Create(this);
         progress->EnableCancel(FALSE);
         progress->SetWindowText("解凍中");
         m_pApp->BeginWaitCursor();
-        unzip.Unzip(m_strWorkDir, m_strUpdateFile, OnUnzipPrint, nullptr);
+        unzip.Unzip(m_strWorkDir, m_strUpdateFile, OnUnzipPrint, nullptr, OnUnzipExtracted);
         m_pApp->EndWaitCursor();
+        g_pExtraction = nullptr;
         g_pProgressDlg = nullptr;
     }
 
-    CFindDataList found;
-    int count = RixFindFiles(m_strWorkDir, "*.*", found, TRUE);
-    // An error of the DLL (a damaged or truncated archive, a CRC error, a full disk) leaves
-    // a partial update that must never be installed; a warning is no failure.
-    int result = unzip.GetResult();
-    if (count < 1 || (result != PK_OK && result != PK_WARN)) {
+    // Only what the DLL extracted is installed, never whatever else the folder may hold. An error of the
+    // DLL (a damaged or truncated archive, a CRC error, a full disk) leaves a partial update that must never
+    // be installed; a warning is no failure.
+    std::vector<CExtractedFile>& files = extraction.files;
+    const int result = unzip.GetResult();
+    if (files.empty() || (result != PK_OK && result != PK_WARN)) {
         // An archive that extracts without error to no file holds nothing to install.
-        m_bArchiveAtFault = IsArchiveFault(result) || (count < 1 && (result == PK_OK || result == PK_WARN));
+        m_bArchiveAtFault = IsArchiveFault(result) || (files.empty() && (result == PK_OK || result == PK_WARN));
         MessageBox("展開された更新ﾌｧｲﾙを取得できませんでした", "CZynUpdateDlg::Extract", MB_OK);
         return 0;
     }
-    m_files.clear();
-    for (const WIN32_FIND_DATAA& file : found)
-        m_files.push_back(file.cFileName);
-    // In the same order on every machine, whatever order the file system lists them in.
-    std::sort(m_files.begin(), m_files.end());
+    // In the same order on every machine, whatever order the archive lists them in.
+    std::sort(files.begin(), files.end(),
+              [](const CExtractedFile& a, const CExtractedFile& b) { return a.path < b.path; });
     // The Ver file goes in last: an update cut short, which an installation without backups cannot undo,
     // then still names the revision before it and is offered again.
-    std::stable_partition(m_files.begin(), m_files.end(), [this](const std::string& file) {
-        std::string name = InstalledPath(file), folder = name;
+    std::stable_partition(files.begin(), files.end(), [this](const CExtractedFile& file) {
+        std::string name = InstalledPath(file.path), folder = name;
         RixSetPathParts(folder, nullptr, nullptr, "", "");
         return !(IsVerFileName(RixSetPathParts(name, "", "", nullptr, nullptr)) &&
                  ::lstrcmpiA(folder.c_str(), m_strCadFolder.c_str()) == 0);
     });
+    m_files.clear();
+    for (CExtractedFile& file : files) {
+        m_files.push_back(file.path);
+        m_extracted.push_back(std::move(file.file));
+    }
     return 1;
 }
 

@@ -36,7 +36,7 @@ CRixUnZip32::CRixUnZip32() { g_messageTarget.reset(); }
 CRixUnZip32::~CRixUnZip32() { g_messageTarget.reset(); }
 
 bool CRixUnZip32::Unzip(const std::string& targetFolder, const std::string& archivePath, DLLPRNT* printCallback,
-                        const char* messageTarget) {
+                        const char* messageTarget, DLLSERVICE* extractedCallback) {
     m_nResult = kNotCalled;
     g_messageTarget.reset();
     // The DLL takes both paths in MAX_PATH buffers.
@@ -60,12 +60,15 @@ bool CRixUnZip32::Unzip(const std::string& targetFolder, const std::string& arch
     m_pUserFunctions->replace = AlwaysReplace;
     m_pUserFunctions->password = NoPassword;
     m_pUserFunctions->SendApplicationMessage = IgnoreMemberInfo;
+    m_pUserFunctions->ServCallBk = extractedCallback;
 
     std::string dllPath = m_strDllFolder.empty() ? kDllName : RixJoinPath(m_strDllFolder, kDllName);
     if (!m_hDll) {
         m_hDll.reset(::LoadLibraryA(dllPath.c_str()));
         FARPROC entry = m_hDll ? ::GetProcAddress(m_hDll.get(), "Wiz_SingleEntryUnzip") : nullptr;
         m_pWizSingleEntryUnzip = reinterpret_cast<WizSingleEntryUnzipProc>(reinterpret_cast<void*>(entry));
+        FARPROC take = m_hDll ? ::GetProcAddress(m_hDll.get(), "Wiz_TakeExtractedFile") : nullptr;
+        m_pTakeExtractedFile = reinterpret_cast<WizTakeExtractedFileProc>(reinterpret_cast<void*>(take));
         // A DLL without the entry point is of no use: it counts as not loadable.
         if (!m_pWizSingleEntryUnzip) {
             m_hDll.reset();
@@ -96,6 +99,10 @@ bool CRixUnZip32::Unzip(const std::string& targetFolder, const std::string& arch
     g_messageTarget.reset();
     FreeBuffers();
     return m_nResult == PK_OK;
+}
+
+CFileHandle CRixUnZip32::TakeExtractedFile() const {
+    return CFileHandle(m_pTakeExtractedFile ? m_pTakeExtractedFile() : INVALID_HANDLE_VALUE);
 }
 
 void CRixUnZip32::FreeBuffers() {

@@ -20,10 +20,15 @@ public:
 
     // Extracts every member of archivePath into targetFolder. printCallback null uses the
     // default one, which writes to messageTarget (an existing file or mailslot) or, without
-    // one, to standard output. True exactly when the DLL returned 0.
+    // one, to standard output. extractedCallback, if given, is told of each file extracted, and
+    // may take it (TakeExtractedFile); a non-zero answer stops the extraction. True exactly when the
+    // DLL returned 0.
     bool Unzip(const std::string& targetFolder, const std::string& archivePath, DLLPRNT* printCallback,
-               const char* messageTarget);
+               const char* messageTarget, DLLSERVICE* extractedCallback = nullptr);
     void FreeBuffers();
+    // Within extractedCallback: the file it is told of, open for reading, which nobody may change while
+    // the handle is open; none from a DLL that cannot hand its files on.
+    CFileHandle TakeExtractedFile() const;
 
     // The result code of the last Unzip's DLL call (0 success, 1 warning, 2 and up errors).
     int GetResult() const { return m_nResult; }
@@ -34,6 +39,7 @@ public:
 private:
     LPUSERFUNCTIONS m_pUserFunctions = nullptr;
     WizSingleEntryUnzipProc m_pWizSingleEntryUnzip = nullptr;
+    WizTakeExtractedFileProc m_pTakeExtractedFile = nullptr;
     LPDCL m_pDCL = nullptr;
     CModuleHandle m_hDll;
     CGlobalMemory m_hUserFunctions;

@@ -6,6 +6,7 @@
 #include "Format.h"
 #include "Handle.h"
 #include "HttpRequest.h"
+#include "InstallFile.h"
 #include "PartialDownload.h"
 #include "ProgressDlg.h"
 #include "ZynUpdateDlg.h"
@@ -99,7 +100,7 @@ BOOL CZynUpdateDlg::Download() {
         return FALSE;
     };
     // An older file that another program holds open fails here, not after the whole body.
-    if (!::DeleteFileA(m_strUpdateFile.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+    if (!DeleteName(m_strUpdateFile))
         return fail(kCreateFailed);
 
     std::shared_ptr<CInternetHandle> internet = Internet();
@@ -196,8 +197,7 @@ BOOL CZynUpdateDlg::Download() {
     // Not flushed first: a file that a crash leaves short or empty under the final name fails
     // the signature or the archive's own checks before anything is installed from it, and
     // is then fetched again.
-    if (!failure &&
-        !::MoveFileExA(partial.c_str(), m_strUpdateFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!failure && !MoveName(partial, m_strUpdateFile)) {
         failure = kCreateFailed;
         bResumable = false;
     }

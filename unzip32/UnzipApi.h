@@ -61,7 +61,15 @@ enum {
     PK_CREATE = 13,  // a file or folder could not be made here (rights, a path too long for this folder):
                      // no fault of the archive's
     PK_DISK = 50,
+    IZ_CTRLC = 80,  // the caller's ServCallBk asked to stop
 };
 
 typedef int(WINAPI* WizSingleEntryUnzipProc)(int ifnc, char** ifnv, int xfnc, char** xfnv, LPDCL lpDCL,
                                              LPUSERFUNCTIONS lpUserFunc);
+
+// Our DLL's own addition. ServCallBk is called with the full path and size of each file once it is
+// written whole and checked, while the DLL still holds it open sharing reads only; a call to
+// Wiz_TakeExtractedFile from within it gives a new handle to that file, open for reading, that the caller
+// closes. Until then nobody can write, rename or delete the file, so that what the caller reads through
+// it is what was extracted. Outside ServCallBk: INVALID_HANDLE_VALUE.
+typedef HANDLE(WINAPI* WizTakeExtractedFileProc)(void);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,12 +77,19 @@ bool CreateFolderChain(std::wstring folder) {
 
 // A file that did not exist is created as new, and only one in the way is emptied:
 // truncating even an empty file makes ext4 under Wine write it out at its close.
+// Others may read it, never write, rename or delete it, while this handle or one taken from it is open.
 CFileHandle CreateTarget(const std::wstring& path) {
-    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD access = GENERIC_READ | GENERIC_WRITE;
+    CFileHandle file(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
     if (!file && ::GetLastError() == ERROR_FILE_EXISTS)
-        file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.reset(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
     return file;
 }
+
+// The file that ServCallBk is being told of, for Wiz_TakeExtractedFile.
+thread_local HANDLE g_reported = INVALID_HANDLE_VALUE;
 
 // A raw deflate stream, ended with its owner.
 struct CInflateStream {
@@ -111,6 +119,8 @@ private:
     int WriteInflated(const CZipMember& member, HANDLE file, uLong& crc, std::string& reason);
     // Creates the member's folder unless the member before it made the same one.
     bool MakeFolder(const std::wstring& folder);
+    // Tells the caller's ServCallBk of a file written whole; false when it asked to stop.
+    bool ReportExtracted(const CMemberPath& target, const CZipMember& member, HANDLE file);
 
     void Print(const std::string& text);
     void Info(const std::string& text) {
@@ -133,6 +143,13 @@ private:
     std::vector<BYTE> m_chunk = std::vector<BYTE>(kOutputChunk);
     std::string m_printed;
     int m_result = PK_OK;
+    bool m_stopped = false;
+    // The files written so far, as the file system tells names apart: a second member of one of these names
+    // would leave the file that the first one's caller holds with other contents.
+    struct CNameLess {
+        bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
+    };
+    std::set<std::wstring, CNameLess> m_written;
 };
 
 void CExtraction::Print(const std::string& text) {
@@ -203,6 +220,8 @@ int CExtraction::Run(int includeCount, char** includes, int excludeCount, char**
             continue;
         ++selected;
         ExtractMember(member);
+        if (m_stopped)
+            return m_result;
     }
     if (selected == 0)
         Report(PK_FIND, "caution: filename not matched");
@@ -265,6 +284,10 @@ void CExtraction::ExtractMember(const CZipMember& member) {
         Report(PK_BADERR, "error: " + name + ": member data lies outside the archive (damaged or truncated)");
         return;
     }
+    if (!m_written.insert(target.path).second) {
+        Report(PK_ERR, "error: " + name + ": the archive holds this name twice");
+        return;
+    }
     if (!m_dcl.noflag && ::GetFileAttributesW(target.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
         Info("skipping: " + target.ansiPath + "  (file exists)");
         return;
@@ -289,11 +312,26 @@ void CExtraction::ExtractMember(const CZipMember& member) {
         if (result == PK_OK && ::DosDateTimeToFileTime(member.date, member.time, &local) &&
             ::LocalFileTimeToFileTime(&local, &utc))
             ::SetFileTime(file.get(), nullptr, nullptr, &utc);
+        if (result == PK_OK && !ReportExtracted(target, member, file.get()))
+            return;
     }
     if (result != PK_OK) {
         ::DeleteFileW(target.path.c_str());  // a damaged file is never left behind
         Report(result, "error: " + target.ansiPath + ": " + reason);
     }
+}
+
+bool CExtraction::ReportExtracted(const CMemberPath& target, const CZipMember& member, HANDLE file) {
+    if (!m_functions || !m_functions->ServCallBk)
+        return true;
+    g_reported = file;
+    const int stop = m_functions->ServCallBk(target.ansiPath.c_str(), static_cast<unsigned long>(member.size));
+    g_reported = INVALID_HANDLE_VALUE;
+    if (stop == 0)
+        return true;
+    m_stopped = true;
+    Report(IZ_CTRLC, "stopped by the caller after " + target.ansiPath);
+    return false;
 }
 
 bool CExtraction::MakeFolder(const std::wstring& folder) {
@@ -406,4 +444,14 @@ extern "C" __declspec(dllexport) int WINAPI Wiz_SingleEntryUnzip(int ifnc, char*
     } catch (...) {
         return PK_BADERR;
     }
+}
+
+extern "C" __declspec(dllexport) HANDLE WINAPI Wiz_TakeExtractedFile() {
+    HANDLE taken = INVALID_HANDLE_VALUE;
+    // A handle of the same open file keeps its sharing, reads only, once the DLL's own is closed.
+    if (g_reported == INVALID_HANDLE_VALUE ||
+        !::DuplicateHandle(::GetCurrentProcess(), g_reported, ::GetCurrentProcess(), &taken, FILE_GENERIC_READ, FALSE,
+                           0))
+        return INVALID_HANDLE_VALUE;
+    return taken;
 }

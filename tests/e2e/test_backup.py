@@ -141,7 +141,7 @@ class UpdateAndRestore(unittest.TestCase):
         self.assertEqual((cad_tree(), logs()), (INSTALLED, []))
         # The update file from before is used again, and a stale work folder is emptied first.
         os.remove(zyn.linux_path("D:\\srv\\UPD350.EXE"))
-        zyn.write_file("D:\\tmp\\ZynUpdate\\CAD\\stale.dat", "left over")
+        zyn.write_file("D:\\~ZYN\\CAD\\stale.dat", "left over")
         with zyn.Program(self.exe, ["-AUTO"]) as program:
             box = in_use_box(program, "No")
             for holder in holders:
@@ -196,7 +196,7 @@ class UpdateAndRestore(unittest.TestCase):
         exe = lay_out(self, installed, update, folder="D:\\Full\\CAD\\Update", clear=False)
         with zyn.Program(exe, ["-AUTO"]) as program:
             # The backups are second names of the installed files; the new content fills the disk.
-            self.assertEqual(program.run_to_end([("合番", "Yes"), ("ﾌｧｲﾙ[D:\\tmp\\ZynUpdate\\Full\\CAD\\big]を[D:\\Full\\CAD"
+            self.assertEqual(program.run_to_end([("合番", "Yes"), ("ﾌｧｲﾙ[D:\\~ZYN\\Full\\CAD\\big]を[D:\\Full\\CAD"
                                                  "\\big]に更新できませんでした\nﾃﾞｨｽｸの空き容量が不足しています", "OK"),
                                                 ("更新を中断しました", "OK")]), 0)
         program_files = {"D:\\Full\\CAD\\Update\\" + name: data for name, data in PROGRAM.items()}

@@ -1,11 +1,17 @@
 """What a customer's Windows sees of the program: the manifest and version resource of the shipped
-files, where the dialogs open, and the texts on a system whose code page is not 932."""
+files, where the dialogs open, the texts on a system whose code page is not 932, a user who may not
+write the installation, temporary folders that a user name or a long path gives, and what else than
+the update may lie in its work folder."""
 import contextlib
 import os
+import pwd
 import re
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
+import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -175,6 +181,215 @@ class CustomerMachine(unittest.TestCase):
             progress = program.wait_window(lambda w: 1003 in w.controls, what="progress dialog")
             for got, screen in zip(centre(progress.rect), SCREEN):
                 self.assertAlmostEqual(got, screen / 2, delta=1)
+
+
+PLAIN_USER = "zynplain"
+NEED_RIGHTS = "ｲﾝｽﾄｰﾙ先[D:\\CAD\\]に書き込む権限がありません\n%sには管理者権限が必要です"
+UPDATED = [("合番", "Yes"), ("更新に成功しました", "OK"), ("ホルビアの起動に失敗しました", "OK")]
+
+
+def tree(root="D:\\"):
+    """Every file under root (a Windows folder) and its bytes."""
+    top = zyn.linux_path(root)
+    names = [os.path.relpath(os.path.join(folder, name), top) for folder, _, names in os.walk(top) for name in names]
+    return {name: zyn.read_file(os.path.join(root, name).replace("/", "\\")) for name in names}
+
+
+def elevated_arguments():
+    """The arguments of each running copy that the program started for elevation."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError), open("/proc/%s/cmdline" % pid, "rb") as cmdline:
+            words = cmdline.read().decode().split("\0")
+            if words[0] == "D:\\CAD\\Update\\ZynUpdate.exe" and "-ELEVATED" in words:
+                found.append(" ".join(words[1:]).strip())
+    return found
+
+
+@contextlib.contextmanager
+def plain_user():
+    """A Linux user who may read drive D: but not write it, running Wine in a prefix of its own: yields the
+    user and the command that runs wine as that user. Afterwards the user, its prefix and server are gone."""
+    subprocess.run(["userdel", PLAIN_USER], stderr=subprocess.DEVNULL)  # left by an interrupted run
+    home = tempfile.mkdtemp(prefix="zynplain-")
+    subprocess.run(["useradd", "-M", "-d", home, PLAIN_USER], check=True)
+    user = pwd.getpwnam(PLAIN_USER)
+    os.chown(home, user.pw_uid, user.pw_gid)
+    prefix = os.path.join(home, "prefix")
+    run = ["setpriv", "--reuid", PLAIN_USER, "--regid", PLAIN_USER, "--clear-groups", "env", "-i", "HOME=" + home,
+           "WINEPREFIX=" + prefix, "LANG=ja_JP.UTF-8", "LC_ALL=ja_JP.UTF-8", "DISPLAY=" + os.environ["DISPLAY"],
+           "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=", "PATH=/usr/bin:/bin"]
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    try:
+        subprocess.run(run + ["wine", "cmd", "/c", "exit"], **quiet)
+        subprocess.run(run + ["wineserver", "-w"], **quiet)
+        drive = os.path.join(prefix, "dosdevices", "d:")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(drive)
+        os.symlink(zyn.DRIVE_D, drive)
+        subprocess.run(run + ["wineserver", "-p"], **quiet)
+        subprocess.run(run + ["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N",
+                              "/f"], **quiet)
+        yield user, run + ["wine"]
+    finally:
+        subprocess.run(run + ["wineserver", "-k"], **quiet)
+        time.sleep(0.5)
+        subprocess.run(["userdel", PLAIN_USER], **quiet)
+        shutil.rmtree(home, ignore_errors=True)
+        shutil.rmtree("/tmp/.wine-%d" % user.pw_uid, ignore_errors=True)
+
+
+class Installation(unittest.TestCase):
+    """Where the update is extracted, and who may install it."""
+
+    def setUp(self):
+        zyn.clear_drive()
+        zyn.write_file("D:\\CAD\\Ver3.5", updates.ver_text("ravaZAZ", "3.5", 1))
+        zyn.write_file("D:\\CAD\\bin\\a.dll", "old")
+        self.server = UpdateServer(zyn.DRIVE_D).start()
+        self.addCleanup(self.server.stop)
+        self.exe = zyn.install_program(settings={"FixDirUrl": self.server.url("srv/"), "FixFileName": "UPD"})
+        self.publish(2)
+
+    def publish(self, revision, **members):
+        self.updated = {"CAD/bin/a.dll": b"new %d" % revision, "CAD/Ver3.5": updates.ver_text("ravaZAZ", "3.5", revision)}
+        self.updated.update(members)
+        updates.publish(zyn.linux_path("D:\\srv"), "3.5", revision, self.updated)
+
+    def run_auto(self, answers, env=None, wine=("wine",), args=("-AUTO",), code=0):
+        with zyn.Program(self.exe, list(args), env=env, wine=wine) as program:
+            self.assertEqual(program.run_to_end(answers, others=None), code)
+        return program
+
+    def installed(self, name):
+        return zyn.read_file("D:\\" + name.replace("/", "\\"))
+
+    def test_a_user_who_may_not_write_the_installation_is_asked_for_rights_once(self):
+        zyn.write_file("D:\\CAD\\bin\\a.dll.BAK1", "backup")
+        zyn.write_file("D:\\CAD\\ro.dat", "read-only")
+        self.publish(2, **{"CAD/ro.dat": b"new"})
+        zyn.write_file("D:\\CAD\\Update\\ZynUpdate.LOG1", "D:\\CAD\\bin\\a.dll.BAK1\r\n")
+        before = tree()
+        exe = zyn.linux_path(self.exe)
+        with plain_user() as (user, wine):
+            os.makedirs(zyn.linux_path("D:\\usertmp"))
+            os.chown(zyn.linux_path("D:\\usertmp"), user.pw_uid, user.pw_gid)
+            env = {"TMP": "D:\\usertmp", "TEMP": "D:\\usertmp"}
+            # Checked and downloaded with the user's rights; then the same arguments and the marker, run with
+            # (what Wine takes for) administrator rights, which never ask again; then that run's result.
+            # Refused (here: the program's file gone before it could start again), nothing more is tried.
+            for args, answers, elevated, code in (
+                    (["-AUTO"], [("合番", "Yes"), (NEED_RIGHTS % "更新", "OK"), ("更新を中断しました", "OK")],
+                     '-AUTO -ELEVATED UPDATE -HOME D:\\CAD\\.', 0),
+                    (["-DELBAK"], [(NEED_RIGHTS % "退避ﾌｧｲﾙの削除", "OK")], '-DELBAK -ELEVATED DELBAK -HOME D:\\CAD\\.', 1),
+                    (["-AUTO"], [("合番", "Yes"), ("既に更新ﾌｧｲﾙ", "No"), (NEED_RIGHTS % "更新", "OK"),
+                                 ("更新を中断しました", "OK")], None, 0)):
+                with zyn.Program(self.exe, args, env=env, wine=wine) as program:
+                    if elevated is None:
+                        program.expect_box("合番", "Yes")
+                        os.rename(exe, exe + ".away")
+                        self.addCleanup(lambda: os.path.exists(exe + ".away") and os.rename(exe + ".away", exe))
+                        answers = answers[1:]
+                    box = program.wait_box(60)
+                    while "権限" not in box.text:  # the questions before the elevated run
+                        program.answer(box, answers.pop(0)[1])
+                        box = program.wait_box(60)
+                    self.assertEqual((box.text, box.pid != program.pid), (answers[0][0], elevated is not None))
+                    if elevated:
+                        self.assertEqual(elevated_arguments(), [elevated])
+                    program.answer(box, answers.pop(0)[1])
+                    self.assertEqual(program.run_to_end(answers), code)
+                self.assertEqual(zyn.read_file("D:\\usertmp\\UPD350_2.EXE"), zyn.read_file("D:\\srv\\UPD350.EXE"))
+            os.rename(exe + ".away", exe)
+            # The dialog's restore goes the same way, its result told by the dialog.
+            with zyn.Program(self.exe, [], env=env, wine=wine) as program:
+                program.click(program.wait_dialog(), 1001)  # 更新前の状態に復元
+                program.expect_box("1回の復元が可能です")
+                program.click(program.wait_dialog(), 1005)  # 実行
+                box = program.wait_box(60)
+                self.assertEqual((box.text, box.pid != program.pid, elevated_arguments()),
+                                 (NEED_RIGHTS % "復元", True, ["-ELEVATED RESTORE -HOME D:\\CAD\\."]))
+                program.answer(box)
+                program.expect_box("復元を中断しました")
+                program.click(program.wait_dialog(), 1006)
+                self.assertEqual(program.wait_exit(), 0)
+            # What a killed run with rights left is not this user's to undo.
+            zyn.write_file("D:\\CAD\\Update\\ZynUpdate.RUN2", "update\r\n")
+            self.run_auto([(NEED_RIGHTS % "前回中断された作業の復旧", "OK"), ("更新を中断しました", "OK")], env=env, wine=wine)
+            os.remove(zyn.linux_path("D:\\CAD\\Update\\ZynUpdate.RUN2"))
+            # Where the user may write the CAD folder but not a file in it: that file is named, never as in use;
+            # the user's own read-only file is neither.
+            for folder in ("D:\\CAD", "D:\\CAD\\Update", "D:\\CAD\\Ver3.5", "D:\\CAD\\ro.dat"):
+                os.chown(zyn.linux_path(folder), user.pw_uid, user.pw_gid)
+            os.chmod(zyn.linux_path("D:\\CAD\\ro.dat"), 0o444)
+            denied = "下記ﾌｧｲﾙを書き換える権限がありません\nD:\\CAD\\bin\\a.dll\n"
+            program = self.run_auto([("合番", "Yes"), ("既に更新ﾌｧｲﾙ", "No"), (denied, "OK"), ("更新を中断しました", "OK")],
+                                    env=env, wine=wine)
+            self.assertEqual(program.boxes[2].text, denied)
+        self.assertEqual({n: d for n, d in tree().items() if not n.startswith("usertmp")}, before)
+
+    def test_temporary_folders_that_a_user_name_or_a_long_path_gives(self):
+        # The longest path the installation takes, with the temporary name beside it below 260 bytes.
+        deep = "CAD/" + "/".join(["d" * 49] * 4) + "/" + "f" * 45
+        self.assertEqual(len("D:\\" + deep + ".ZYNNEW"), 259)
+        for revision, temp, landed, members in (
+                (3, "D:\\tmp\\𠮷田", "tmp/𠮷田", {}),  # outside code page 932: its short form
+                (4, "D:\\tmp\\김민수", "tmp/김민수", {}),
+                (5, "D:\\tmp\\𠮷nowhere", "~ZYNTMP", {}),  # no short form either: a folder of the program's own
+                (6, "D:\\Users\\" + "u" * 20 + "\\AppData\\Local\\Temp", "Users/" + "u" * 20 + "/AppData/Local/Temp",
+                 {deep: b"the longest covered"})):
+            if not temp.endswith("nowhere"):
+                os.makedirs(zyn.linux_path(temp))
+            self.publish(revision, **members)
+            self.run_auto(UPDATED, env={"TMP": temp, "TEMP": temp})
+            self.assertEqual({name: self.installed(name) for name in self.updated}, self.updated, temp)
+            self.assertTrue(os.path.exists(os.path.join(zyn.DRIVE_D, landed, "UPD350_%d.EXE" % revision)), temp)
+            self.assertFalse(os.path.exists(zyn.linux_path("D:\\~ZYN")))  # the work folder goes with the update
+        # An update's file where the installation has a folder is said to be that, with nothing to retry.
+        zyn.write_file("D:\\CAD\\data\\sub\\x.txt", "x")
+        self.publish(7, **{"CAD/data/sub": b"a file"})
+        program = self.run_auto([("合番", "Yes"), ("下記はｲﾝｽﾄｰﾙ先ではﾌｫﾙﾀﾞのため、更新ﾌｧｲﾙで置き換えられません\n"
+                                                   "D:\\CAD\\data\\sub\n", "OK"), ("更新を中断しました", "OK")])
+        self.assertEqual((program.boxes[1].text.count("\n"), program.boxes[1].buttons), (2, [zyn.IDOK]))
+        self.assertEqual(zyn.read_file("D:\\CAD\\data\\sub\\x.txt"), b"x")
+
+    def test_only_the_archive_s_members_are_installed_as_extracted(self):
+        work = "D:\\~ZYN\\CAD\\bin\\"
+        tools = os.path.join(zyn.BUILD, "tools")
+        before = tree("D:\\CAD")
+
+        def hold(path, *how):
+            holder = subprocess.Popen(["wine", os.path.join(tools, "holdfile.exe"), path, "120"] + list(how),
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            self.addCleanup(holder.kill)
+            self.assertEqual(holder.stdout.readline().strip(), b"held")
+            return holder
+
+        # Left there before: a read-only file goes; one that another program holds, sharing reads, stops it.
+        zyn.write_file(work + "planted.dll", "planted")
+        os.chmod(zyn.linux_path(work + "planted.dll"), 0o444)
+        zyn.write_file("D:\\~ZYN\\held.dat", "held")
+        holder = hold("D:\\~ZYN\\held.dat", "read")
+        self.run_auto([("合番", "Yes"), ("作業ﾌｫﾙﾀﾞ[D:\\~ZYN\\]を空にできませんでした", "OK"), ("更新を中断しました", "OK")])
+        self.assertEqual(tree("D:\\CAD"), before)
+        holder.kill()
+        holder.wait()
+        # Written to while the in-use box waits: the writer is refused; a file added meanwhile is not installed.
+        holder = hold("D:\\CAD\\bin\\a.dll")
+        with zyn.Program(self.exe, ["-AUTO"]) as program:
+            program.expect_box("合番", "Yes")
+            program.expect_box("既に更新ﾌｧｲﾙ", "No")
+            box = program.wait_box(60)
+            self.assertIn("下記ﾌｧｲﾙが使用されています", box.text)
+            self.assertFalse(os.path.exists(zyn.linux_path(work + "planted.dll")))
+            writer = subprocess.run(["wine", os.path.join(tools, "writefile.exe"), work + "a.dll", "rewritten"])
+            zyn.write_file(work + "added.dll", "added")
+            holder.kill()
+            holder.wait()
+            program.answer(box, "Retry")
+            self.assertEqual(program.run_to_end(UPDATED[1:]), 0)
+        self.assertEqual((writer.returncode, self.installed("CAD/bin/a.dll"), os.listdir(zyn.linux_path("D:\\CAD\\bin"))),
+                         (1, b"new 2", ["a.dll", "a.dll.BAK1"]))
 
 
 if __name__ == "__main__":

@@ -62,7 +62,7 @@ class Window:
     """One top-level window of the program, as the helper described it."""
 
     def __init__(self, info):
-        self.hwnd, self.caption, self.enabled = info["hwnd"], info["caption"], info["enabled"]
+        self.hwnd, self.pid, self.caption, self.enabled = info["hwnd"], info["pid"], info["caption"], info["enabled"]
         self.rect = info["rect"]  # left, top, right, bottom on the screen
         self.controls = {c["id"]: c for c in info["controls"]}
         self.control = self.controls.get
@@ -83,10 +83,12 @@ class Window:
 
 class Program(contextlib.AbstractContextManager):
     """A program started under the window helper, with TMP and TEMP on drive D: unless
-    env says otherwise. boxes holds every message box answered, in order."""
+    env says otherwise, through the command wine (another user's, say). boxes holds every
+    message box answered, in order; the windows listed include those of the processes
+    that the program started."""
 
-    def __init__(self, exe, args=(), env=None):
-        self.helper = subprocess.Popen(["wine", os.path.join(BUILD, "tools", "winhelper.exe")],
+    def __init__(self, exe, args=(), env=None, wine=("wine",)):
+        self.helper = subprocess.Popen(list(wine) + [os.path.join(BUILD, "tools", "winhelper.exe")],
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.boxes = []
         os.makedirs(linux_path("D:\\tmp"), exist_ok=True)
@@ -99,7 +101,7 @@ class Program(contextlib.AbstractContextManager):
             raise
 
     def call(self, *words):
-        self.helper.stdin.write((" ".join(str(w) for w in words) + "\n").encode("cp932"))
+        self.helper.stdin.write((" ".join(str(w) for w in words) + "\n").encode("utf-8"))
         self.helper.stdin.flush()
         result = json.loads(self.helper.stdout.readline().decode("utf-8") or '{"error": "helper ended"}')
         if not result.get("ok"):

@@ -4,6 +4,8 @@
 //   holdfile <path> [s] [read]  holds the file open without sharing, or sharing reads, and says "held"
 //                           (exit 1: it could not)
 //   loaddll <path> [s]      keeps the DLL loaded (exit 1: it could not)
+//   writefile <path> <text> rewrites the file, or renames it away and writes a new one, as another program
+//                           of the user might (exit 1: it could do neither)
 //   runlinux <status> <program> [args]  starts a Linux program, which Wine does not wait for, and
 //                           exits with the code that it writes to the status file (255: none in a minute)
 //   ZynImpDataManager ...   writes its command line to ZynImpDataManager.args beside itself
@@ -11,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -50,6 +53,21 @@ int main(int argc, char** argv) {
             std::puts("held"), std::fflush(stdout);
         ::Sleep(held ? (argc > 2 ? std::atoi(argv[2]) : 60) * 1000 : 0);
         return held ? 0 : 1;
+    }
+    if (name == "writefile" && argc > 2) {
+        auto write = [&](DWORD disposition) {
+            HANDLE file = ::CreateFileA(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, disposition, 0, nullptr);
+            DWORD written = 0;
+            bool done = file != INVALID_HANDLE_VALUE &&
+                        ::WriteFile(file, argv[2], static_cast<DWORD>(std::strlen(argv[2])), &written, nullptr) &&
+                        ::SetEndOfFile(file);
+            if (file != INVALID_HANDLE_VALUE)
+                ::CloseHandle(file);
+            return done;
+        };
+        const std::string aside = std::string(argv[1]) + ".old";
+        return write(OPEN_EXISTING) || (::MoveFileExA(argv[1], aside.c_str(), 0) && write(CREATE_NEW)) ? 0 : 1;
     }
     if (name == "runlinux") {
         std::string command;

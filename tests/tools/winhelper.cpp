@@ -1,19 +1,22 @@
-// Test window helper: starts a program, describes that process's visible top-level
-// windows with every control, clicks buttons and waits for the exit code. One command
-// per line on standard input (code page 932), one line of JSON (texts in UTF-8) per
-// answer; texts go through the wide calls, so the system's code page does not matter:
+// Test window helper: starts a program, describes the visible top-level windows of that
+// process and of those it started, with every control, clicks buttons and waits for the
+// exit code. One command per line on standard input, one line of JSON per answer, both in
+// UTF-8; texts go through the wide calls, so the system's code page does not matter:
 //   setenv <name> <value>       the started program inherits it (no value: removed)
 //   start <command line>        -> "pid"
-//   windows                     -> "windows": [{hwnd, caption, enabled, rect: [left, top, right, bottom],
+//   windows                     -> "windows": [{hwnd, pid, caption, enabled, rect: [left, top, right, bottom],
 //                                               controls: [...]}]
 //   click <hwnd> <control id>   posts BM_CLICK to the control
 //   command <hwnd> <id>         posts WM_COMMAND with id (2 = Escape)
 //   settext <hwnd> <id> <text>  types text into a control, as a user fills in a field
 //   move <hwnd> <left> <top>    moves a top-level window, as a user drags it
 //   exitcode <milliseconds>     -> "exited" and "code"
-//   kill | quit
+//   kill | quit                 kill ends the started process and those it started
 #include <windows.h>
 
+#include <tlhelp32.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,11 +27,30 @@ namespace {
 HANDLE g_process = nullptr;
 DWORD g_pid = 0;
 
-std::wstring Wide(const std::string& text) {  // the harness writes code page 932
+std::wstring Wide(const std::string& text) {  // the harness writes UTF-8
     std::wstring wide(text.size(), L'\0');
-    wide.resize(::MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+    wide.resize(::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                                       static_cast<int>(wide.size())));
     return wide;
+}
+
+// The started process and every process it started, and they in turn.
+std::vector<DWORD> Family() {
+    std::vector<DWORD> family = {g_pid};
+    std::vector<std::pair<DWORD, DWORD>> parents;  // process, its parent
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry))
+        parents.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+    ::CloseHandle(snapshot);
+    for (size_t i = 0; i < family.size(); ++i) {
+        for (const auto& [process, parent] : parents) {
+            if (parent == family[i] && std::find(family.begin(), family.end(), process) == family.end())
+                family.push_back(process);
+        }
+    }
+    return family;
 }
 
 std::string JsonText(const std::wstring& wide) {
@@ -80,14 +102,21 @@ std::string DescribeControl(HWND control) {
     return json + "}";
 }
 
+struct CListing {
+    std::vector<DWORD> family;
+    std::string json;
+};
+
 BOOL CALLBACK DescribeWindow(HWND hWnd, LPARAM lParam) {
+    CListing& listing = *reinterpret_cast<CListing*>(lParam);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(hWnd, &pid);
-    if (pid != g_pid || !::IsWindowVisible(hWnd))
+    if (std::find(listing.family.begin(), listing.family.end(), pid) == listing.family.end() ||
+        !::IsWindowVisible(hWnd))
         return TRUE;
-    std::string& json = *reinterpret_cast<std::string*>(lParam);
+    std::string& json = listing.json;
     json += std::string(json.back() == '[' ? "" : ",") + "{\"hwnd\":" + Number(reinterpret_cast<UINT_PTR>(hWnd)) +
-            ",\"caption\":" + JsonText(WindowText(hWnd)) + ",\"enabled\":" + Flag(::IsWindowEnabled(hWnd));
+            ",\"pid\":" + Number(pid) + ",\"caption\":" + JsonText(WindowText(hWnd)) + ",\"enabled\":" + Flag(::IsWindowEnabled(hWnd));
     RECT rect = {};
     ::GetWindowRect(hWnd, &rect);
     json += ",\"rect\":[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
@@ -129,9 +158,9 @@ std::string Perform(const std::string& verb, const std::string& rest) {
     } else if (verb == "start") {
         return Start(Wide(rest));
     } else if (verb == "windows") {
-        std::string json = "\"windows\":[";
-        ::EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&json));
-        return json + "]";
+        CListing listing = {Family(), "\"windows\":["};
+        ::EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&listing));
+        return listing.json + "]";
     } else if (verb == "click" || verb == "command") {
         HWND target = verb == "click" ? ::GetDlgItem(window, std::atoi(second)) : window;
         bool posted = target && (verb == "click" ? ::PostMessageA(target, BM_CLICK, 0, 0)
@@ -159,8 +188,12 @@ std::string Perform(const std::string& verb, const std::string& rest) {
         ::GetExitCodeProcess(g_process, &code);
         return "\"exited\":" + Flag(exited) + ",\"code\":" + std::to_string(static_cast<long>(code));
     } else if (verb == "kill") {
-        if (g_process)
-            ::TerminateProcess(g_process, 255);
+        for (DWORD pid : g_process ? Family() : std::vector<DWORD>()) {
+            HANDLE process = pid == g_pid ? g_process : ::OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+            ::TerminateProcess(process, 255);
+            if (process != g_process && process)
+                ::CloseHandle(process);
+        }
     } else if (verb != "quit") {
         return "\"error\":\"unknown command\"";
     }
