@@ -5,7 +5,6 @@
 #include <shellapi.h>
 
 #include "Format.h"
-#include "MessageBox.h"
 #include "RixPath.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
@@ -42,8 +41,8 @@ void WaitWithWindow(HANDLE process, HWND window) {
 }  // namespace
 
 void CZynUpdateDlg::NeedRights(const char* verb) {
-    AfxMessageBox(StrFormat("ｲﾝｽﾄｰﾙ先[%s]に書き込む権限がありません\n%sには管理者権限が必要です", m_strCadFolder.c_str(), verb),
-                  MB_OK | MB_ICONSTOP);
+    Person().Show(StrFormat("ｲﾝｽﾄｰﾙ先[%s]に書き込む権限がありません\n%sには管理者権限が必要です", m_strCadFolder.c_str(), verb),
+                  "", MB_OK | MB_ICONSTOP, CQuestion::kNone, CCause::kNoRights);
 }
 
 int CZynUpdateDlg::RunElevated(const char* operation, const char* verb) {

@@ -4,8 +4,6 @@
 #include "WideText.h"
 #include "resource.h"
 
-CProgressDlg* g_pProgressDlg = nullptr;
-
 CProgressDlg::CProgressDlg(UINT nCaptionID)
     : CDialog(IDD_PROGRESS), m_nCaptionID(nCaptionID != 0 ? nCaptionID : IDS_PROGRESS_CAPTION) {}
 

@@ -3,12 +3,9 @@
 // percentage and a Cancel button that only raises a flag for the operation to poll.
 // While it is shown its owner is disabled.
 #include "Dialog.h"
+#include "Person.h"
 
-// About 30 looks a second at the progress window: enough for a smooth bar and a prompt
-// Cancel, few enough that pumping messages costs nothing next to a loop's work.
-const DWORD kProgressIntervalMs = 33;
-
-class CProgressDlg : public CDialog {
+class CProgressDlg : public CDialog, public CProgress {
 public:
     explicit CProgressDlg(UINT nCaptionID = 0);
     ~CProgressDlg() override;
@@ -16,16 +13,18 @@ public:
     BOOL Create(CWnd* pParent = nullptr);
     BOOL DestroyWindow() override;
 
-    void SetRange(int nLower, int nUpper);
-    int SetPos(int nPos);
+    void SetCaption(const std::string& caption) override { SetWindowText(caption); }
+    void SetRange(int nLower, int nUpper) override;
+    int SetPos(int nPos) override;
     void UpdatePercent(int nPos);
     void PumpMessages();
-    BOOL CheckCancel();
-    void EnableCancel(BOOL bEnable);
-    void SetMessage(const std::string& text);
+    BOOL CheckCancel() override;
+    void EnableCancel(BOOL bEnable) override;
+    void SetMessage(const std::string& text) override;
     // TRUE at most about 30 times a second: a loop of many quick steps shows them, and
     // pumps messages, only then, as each visit to the window system costs more than a step.
-    BOOL IsDue();
+    BOOL IsDue() override;
+    HWND Owner() override { return m_hWnd; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -46,6 +45,3 @@ private:
     HWND m_hOwner = nullptr;
     ULONGLONG m_nDueAt = 0;
 };
-
-// The progress dialog of the running extraction, for the unzip print callback.
-extern CProgressDlg* g_pProgressDlg;

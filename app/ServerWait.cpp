@@ -1,6 +1,5 @@
 #include "ServerWait.h"
 
-#include "ZynUpdateDlg.h"
 #include "resource.h"
 
 CDialogWait::CDialogWait(CDialog& dialog, int nKeepId, BOOL bAskCredentials)
@@ -37,10 +36,3 @@ BOOL CDialogWait::KeepWaiting() {
 }
 
 HWND CDialogWait::CredentialsOwner() { return m_bAskCredentials ? m_dialog.m_hWnd : nullptr; }
-
-std::unique_ptr<CServerWait> CZynUpdateDlg::MakeServerWait() {
-    if (IsWindow() && ::IsWindowVisible(m_hWnd))
-        return std::make_unique<CDialogWait>(*this, IDC_EXIT, m_bAskCredentials);
-    // Unattended, the credentials dialog has no window to belong to but the desktop.
-    return std::make_unique<CQuietWait>(m_bAskCredentials ? ::GetDesktopWindow() : nullptr);
-}

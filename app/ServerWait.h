@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "Dialog.h"
-#include "HttpRequest.h"
+#include "Person.h"
 
 class CDialogWait : public CServerWait {
 public:

@@ -1,8 +1,7 @@
 #include <io.h>
 
 #include "Format.h"
-#include "InstallFile.h"
-#include "MessageBox.h"
+#include "RixFiles.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
 
@@ -11,7 +10,7 @@ namespace {
 class CWorkFolderScope {
 public:
     explicit CWorkFolderScope(CZynUpdateDlg& dlg) : m_dlg(dlg) {}
-    ~CWorkFolderScope() { m_dlg.DropWorkFolder(); }
+    ~CWorkFolderScope() { m_dlg.Extraction().DropWorkFolder(); }
     CWorkFolderScope(const CWorkFolderScope&) = delete;
     CWorkFolderScope& operator=(const CWorkFolderScope&) = delete;
 
@@ -24,12 +23,13 @@ BOOL CZynUpdateDlg::ExecUpdate() {
     // An elevated run updates for its caller, which has asked the questions and downloaded the file.
     const bool bForCaller = !m_pApp->m_strElevated.empty();
     if (!bForCaller && Mode() == 0 &&
-        AfxMessageBox("合番固定している工事で最新の状態に更新すると\n合番が変更される可能性があります。\n続行してもよろしいですか？",
-                      MB_YESNO | MB_DEFBUTTON2) != IDYES)
+        Person().Show("合番固定している工事で最新の状態に更新すると\n合番が変更される可能性があります。\n続行してもよろしいですか？",
+                      "", MB_YESNO | MB_DEFBUTTON2, CQuestion::kPieceNumbers) != IDYES)
         return FALSE;
     // Checked before anything changes; the download needs no rights.
     const BOOL bWritable = CanWriteInstallation();
-    if (!bWritable && bForCaller) {
+    // Administrator rights are asked for in a window of the system's: only of somebody who is there.
+    if (!bWritable && (bForCaller || !Person().IsAttended())) {
         NeedRights("更新");
         return FALSE;
     }
@@ -39,8 +39,10 @@ BOOL CZynUpdateDlg::ExecUpdate() {
     BOOL download = TRUE;
     if (_access(m_strUpdateFile.c_str(), 0) == 0)
         download = !bForCaller &&
-                   AfxMessageBox(StrFormat("既に更新ﾌｧｲﾙ[%s]が存在しています\n再度ﾀﾞｳﾝﾛｰﾄﾞしますか？", m_strUpdateFile.c_str()),
-                                 MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2) == IDYES;
+                   Person().Show(StrFormat("既に更新ﾌｧｲﾙ[%s]が存在しています\n再度ﾀﾞｳﾝﾛｰﾄﾞしますか？", m_strUpdateFile.c_str()),
+                                 "", MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2,
+                                 m_strUpdateSha256.empty() ? CQuestion::kDownloadAgain
+                                                           : CQuestion::kDownloadAgainChecked) == IDYES;
     // A kept file that is not the signed release is fetched again.
     if (!download && !UpdateFileVerified(m_strUpdateFile))
         download = TRUE;
@@ -52,15 +54,15 @@ BOOL CZynUpdateDlg::ExecUpdate() {
         return updated;
     }
 
-    ChooseWorkFolder();
+    Extraction().ChooseWorkFolder();
     CWorkFolderScope workFolder(*this);
     if (Extract() == 0) {
         if (!m_bArchiveAtFault)  // the DLL, the disk or the work folder failed: the file may be sound
             return FALSE;
         // A file that does not extract never will: the next run must download it again, not offer it.
-        DeleteName(m_strUpdateFile);
-        MessageBox(StrFormat("更新ﾌｧｲﾙ[%s]は正しい更新ｱｰｶｲﾌﾞではないため削除しました", m_strUpdateFile.c_str()),
-                   "CZynUpdateDlg::ExecUpdate", MB_OK);
+        RixDeleteFile(m_strUpdateFile);
+        Person().Show(StrFormat("更新ﾌｧｲﾙ[%s]は正しい更新ｱｰｶｲﾌﾞではないため削除しました", m_strUpdateFile.c_str()),
+                      "CZynUpdateDlg::ExecUpdate", MB_OK, CQuestion::kNone, CCause::kArchive);
         return FALSE;
     }
     std::vector<std::string> touched = m_files;  // the removals are installed paths already

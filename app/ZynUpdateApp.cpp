@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "MessageBox.h"
+#include "EventLog.h"
+#include "Format.h"
+#include "SilentPerson.h"
 #include "ZynUpdateDlg.h"
 #include "resource.h"
 
@@ -47,6 +49,12 @@ void CZynUpdateApp::ParseCommandLine(const std::vector<std::string>& args, CComm
             command.nTemplate = IDD_ZYNUPDATE_SIMPLE;
         } else if (_stricmp(arg, "-AUTO") == 0) {
             m_bAuto = TRUE;
+        } else if (_stricmp(arg, "-SILENT") == 0) {
+            m_bSilent = TRUE;
+            m_bAuto = TRUE;
+        } else if (_stricmp(arg, "-LOG") == 0) {
+            if (value)
+                m_strLog = *value;
         } else if (_stricmp(arg, kElevatedSwitch) == 0) {
             m_strElevated = value ? *value : "";
         }
@@ -66,39 +74,92 @@ BOOL CZynUpdateApp::InitInstance() {
     auto dialog = std::make_unique<CZynUpdateDlg>(command.nTemplate, nullptr);
     if (command.nHelpContext != 0)
         dialog->m_nIDHelp = static_cast<UINT>(command.nHelpContext - 0x20000);
+    // A run that nobody attends has no window of any kind: its person is its log, which it always keeps.
+    CEventLog log;
+    OpenLog(log);
+    CSilentPerson silent(log);
+    if (m_bSilent)
+        dialog->SetPerson(&silent);
+    else if (log.IsOpen())
+        dialog->SetLog(&log);
+    log.Write("開始: " + std::string(::GetCommandLineA()));
+    Run(*dialog, command);
+    if (m_bSilent && m_bAuto && !command.bDeleteBackups && !command.bCheck && !command.bVersion)
+        m_nExitCode = SilentExitCode(silent.LastCause());
+    log.Write(StrFormat("終了ｺｰﾄﾞ: %d", m_nExitCode));
+    return FALSE;
+}
 
+void CZynUpdateApp::OpenLog(CEventLog& log) const {
+    if (!m_strLog.empty()) {
+        log.Open(m_strLog);
+    } else if (m_bSilent) {
+        wchar_t folder[MAX_PATH + 1] = L"";
+        const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+        if (length > 0 && length <= MAX_PATH)
+            log.Open(std::wstring(folder) + L"ZynUpdate.log");
+    }
+}
+
+int CZynUpdateApp::SilentExitCode(CCause cause) const {
+    if (m_bUpdated)
+        return kExitUpdated;
+    if (m_bUpToDate)
+        return kExitUpToDate;
+    switch (cause) {
+    case CCause::kServer:
+        return kExitServer;
+    case CCause::kSignature:
+        return kExitSignature;
+    case CCause::kFilesInUse:
+        return kExitFilesInUse;
+    case CCause::kNoRights:
+        return kExitNoRights;
+    case CCause::kDiskFull:
+        return kExitDiskFull;
+    case CCause::kArchive:
+        return kExitDamagedArchive;
+    case CCause::kAnotherCopy:
+        return kExitAnotherCopy;
+    case CCause::kRecovery:
+        return kExitRecovery;
+    default:
+        return kExitFailed;
+    }
+}
+
+void CZynUpdateApp::Run(CZynUpdateDlg& dialog, const CCommandLine& command) {
     // The runs that change files hold the installation's lock from start to end.
     const bool bChanging = command.bDeleteBackups || (m_bAuto && !command.bCheck && !command.bVersion);
     if (bChanging || !m_strElevated.empty()) {
-        dialog->FindInstallation();
-        if (!dialog->LockInstallation()) {
+        dialog.FindInstallation();
+        if (!dialog.LockInstallation()) {
             m_nExitCode = kExitAnotherCopy;
-            return FALSE;
+            return;
         }
     }
     if (!m_strElevated.empty()) {
-        m_nExitCode = RunForCaller(*dialog);
+        m_nExitCode = RunForCaller(dialog);
     } else if (command.bDeleteBackups) {
         // Backups that this user may not delete go through a copy with administrator rights, whose result
         // is this run's; with nothing to delete nothing needs them.
-        if (dialog->HasBackups() && !dialog->CanWriteInstallation()) {
-            const int code = dialog->RunElevated(kElevatedDelete, "退避ﾌｧｲﾙの削除");
+        if (dialog.HasBackups() && !dialog.CanWriteInstallation() && dialog.Person().IsAttended()) {
+            const int code = dialog.RunElevated(kElevatedDelete, "退避ﾌｧｲﾙの削除");
             m_nExitCode = code < 0 ? kExitFailed : code;
         } else {
-            m_nExitCode = dialog->ReadSetting(TRUE, TRUE) && dialog->DeleteAllBackups(FALSE) ? 0 : kExitFailed;
+            m_nExitCode = dialog.ReadSetting(TRUE, TRUE) && dialog.DeleteAllBackups(FALSE) ? 0 : kExitFailed;
         }
     } else if (command.bCheck || command.bVersion) {
-        dialog->m_bAskCredentials = FALSE;  // a script's question: nobody is there to answer
-        if (dialog->ReadSetting(TRUE))
-            m_nExitCode = command.bCheck ? dialog->CheckUpdate(TRUE) : dialog->FindNewerVersion();
+        dialog.m_bAskCredentials = FALSE;  // a script's question: nobody is there to answer
+        if (dialog.ReadSetting(TRUE))
+            m_nExitCode = command.bCheck ? dialog.CheckUpdate(TRUE) : dialog.FindNewerVersion();
     } else if (m_bAuto) {
-        RunUnattendedUpdate(*dialog);
+        RunUnattendedUpdate(dialog);
     } else {
-        m_pMainWnd = dialog.get();
-        dialog->DoModal();
+        m_pMainWnd = &dialog;
+        dialog.DoModal();
         m_pMainWnd = nullptr;
     }
-    return FALSE;
 }
 
 void CZynUpdateApp::RunUnattendedUpdate(CZynUpdateDlg& dialog) {
@@ -108,9 +169,19 @@ void CZynUpdateApp::RunUnattendedUpdate(CZynUpdateDlg& dialog) {
     BOOL updated = FALSE;
     if (dialog.ReadSetting(TRUE, TRUE)) {
         const int revision = dialog.CheckUpdate(TRUE);
-        if (revision == 0 && !dialog.m_bCheckToldWhy) {
+        // A server that could not be asked, or a release its keys do not vouch for, is no answer that
+        // nothing is newer: said as what it is, it aborts the update.
+        if (revision == 0 && !dialog.m_bCheckToldWhy && dialog.Person().LastCause() == CCause::kServer) {
+            dialog.Person().Show(StrFormat("指定URL[%s]を開けませんでした", dialog.m_strVerUrl.c_str()),
+                                 "CZynUpdateDlg::ReadUrlFile", MB_OK, CQuestion::kNone, CCause::kServer);
+        } else if (revision == 0 && !dialog.m_bCheckToldWhy && !dialog.m_strDistrust.empty()) {
+            dialog.Person().Show(
+                StrFormat("更新情報の署名を検証できませんでした\n更新は行いません (%s)", dialog.m_strDistrust.c_str()), "",
+                MB_OK | MB_ICONWARNING, CQuestion::kNone, CCause::kSignature);
+        } else if (revision == 0 && !dialog.m_bCheckToldWhy) {
             // Nothing newer: no question, no download, nothing to abort.
-            AfxMessageBox("現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません", MB_OK | MB_ICONINFORMATION);
+            dialog.Person().Show("現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません", "", MB_OK | MB_ICONINFORMATION);
+            m_bUpToDate = TRUE;
             m_nExitCode = bForCaller ? kExitFailed : 0;
             return;
         }
@@ -122,7 +193,8 @@ void CZynUpdateApp::RunUnattendedUpdate(CZynUpdateDlg& dialog) {
         m_nExitCode = updated ? 0 : kExitFailed;
         return;
     }
-    AfxMessageBox(updated ? "更新に成功しました" : "更新を中断しました", MB_OK | MB_ICONINFORMATION);
+    m_bUpdated = updated;
+    dialog.Person().Show(updated ? "更新に成功しました" : "更新を中断しました", "", MB_OK | MB_ICONINFORMATION);
     if (updated)
         dialog.StartDataManager();
 }

@@ -1,7 +1,6 @@
 #include "ZynUpdateDlg.h"
 
 #include "Format.h"
-#include "MessageBox.h"
 #include "RixExec.h"
 #include "RixPath.h"
 #include "ZynUpdateApp.h"
@@ -141,8 +140,8 @@ void CZynUpdateDlg::OnExecute() {
         CountRollbackLogs();
     }
     m_lock.Release();
-    AfxMessageBox(StrFormat(result ? "%sに成功しました" : "%sを中断しました", word), MB_OK | MB_ICONINFORMATION);
-    if (result && Mode() == 1 && AfxMessageBox("ホルビアを起動しますか？", MB_YESNO) == IDYES) {
+    Person().Show(StrFormat(result ? "%sに成功しました" : "%sを中断しました", word), "", MB_OK | MB_ICONINFORMATION);
+    if (result && Mode() == 1 && Person().Show("ホルビアを起動しますか？", "", MB_YESNO, CQuestion::kStartCad) == IDYES) {
         if (StartDataManager())
             EndDialog(IDOK);
     }
@@ -150,7 +149,8 @@ void CZynUpdateDlg::OnExecute() {
 }
 
 void CZynUpdateDlg::OnDeleteBackup() {
-    if (AfxMessageBox("全退避ﾌｧｲﾙを削除しますか？\n(削除すると復元できなくなります)", MB_YESNO | MB_DEFBUTTON2) != IDYES ||
+    if (Person().Show("全退避ﾌｧｲﾙを削除しますか？\n(削除すると復元できなくなります)", "", MB_YESNO | MB_DEFBUTTON2,
+                      CQuestion::kDeleteAllBackups) != IDYES ||
         !LockInstallation())
         return;
     if (CanWriteInstallation()) {
@@ -170,6 +170,6 @@ BOOL CZynUpdateDlg::StartDataManager() {
     DWORD exitCode = 0;
     if (RixCmdExecute(command.c_str(), 1, 0, nullptr, &exitCode, nullptr) == 0)
         return TRUE;
-    AfxMessageBox("ホルビアの起動に失敗しました。", MB_OK | MB_ICONINFORMATION);
+    Person().Show("ホルビアの起動に失敗しました。", "", MB_OK | MB_ICONINFORMATION);
     return FALSE;
 }

@@ -1,65 +1,67 @@
+#include "Backups.h"
+
 #include <io.h>
 
 #include <climits>
 
 #include "Format.h"
-#include "MessageBox.h"
 #include "RixPath.h"
-#include "ZynUpdateApp.h"
-#include "ZynUpdateDlg.h"
 
-namespace {
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-    if (from.empty())
-        return text;
-    for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size()))
-        text.replace(pos, from.size(), to);
-    return text;
-}
-}  // namespace
 
-std::string CZynUpdateDlg::InstalledPath(const std::string& file) const {
-    return ReplaceAll(file, m_strWorkDir, m_strCadDir);
+BOOL CBackups::IsInInstallation(const std::string& path) const {
+    const std::string full = RixFullPath(path);
+    std::string program;
+    RixGetModulePath(program, FALSE);
+    return !full.empty() && (RixIsInFolder(full, m_installation.m_strCadFolder) || RixIsInFolder(full, program));
 }
 
-void CZynUpdateDlg::GetRollbackLogName(int n, std::string& out) {
-    out = m_pApp->m_pszHelpFilePath;
+BOOL CBackups::LockInstallation() {
+    if (m_generations.m_lock.Acquire(m_installation.m_strCadFolder))
+        return TRUE;
+    m_person.Show(StrFormat("別の%sが[%s]を処理中です\n終了してからやり直してください", m_strProgramName.c_str(),
+                            m_installation.m_strCadFolder.c_str()),
+                  "", MB_OK | MB_ICONSTOP, CQuestion::kNone, CCause::kAnotherCopy);
+    return FALSE;
+}
+
+void CBackups::GetRollbackLogName(int n, std::string& out) {
+    out = m_strHelpFilePath;
     RixSetPathParts(out, nullptr, nullptr, nullptr, StrFormat(".LOG%d", n).c_str());
 }
 
-void CZynUpdateDlg::GetAddedListName(int n, std::string& out) {
-    out = m_pApp->m_pszHelpFilePath;
+void CBackups::GetAddedListName(int n, std::string& out) {
+    out = m_strHelpFilePath;
     RixSetPathParts(out, nullptr, nullptr, nullptr, StrFormat(".ADD%d", n).c_str());
 }
 
-BOOL CZynUpdateDlg::CountRollbackLogs() {
-    m_nLogCount = 0;
+BOOL CBackups::CountRollbackLogs() {
+    m_generations.m_nLogCount = 0;
     std::string log;
     for (int n = 1; n < INT_MAX; ++n) {
         GetRollbackLogName(n, log);
         if (log.empty() || _access(log.c_str(), 0) != 0)
             break;
-        m_nLogCount = n;
+        m_generations.m_nLogCount = n;
     }
     return TRUE;
 }
 
-BOOL CZynUpdateDlg::ShowRestoreCount() {
-    if (m_nLogCount < 1) {
-        AfxMessageBox("現在復元対象のﾌｧｲﾙはありません", MB_OK | MB_ICONINFORMATION);
+BOOL CBackups::ShowRestoreCount() {
+    if (m_generations.m_nLogCount < 1) {
+        m_person.Show("現在復元対象のﾌｧｲﾙはありません", "", MB_OK | MB_ICONINFORMATION);
         return FALSE;
     }
-    AfxMessageBox(StrFormat("%d回の復元が可能です", m_nLogCount), MB_OK | MB_ICONINFORMATION);
+    m_person.Show(StrFormat("%d回の復元が可能です", m_generations.m_nLogCount), "", MB_OK | MB_ICONINFORMATION);
     return TRUE;
 }
 
-void CZynUpdateDlg::GetBackupNames(BOOL bRestore, int index, std::string& src, std::string& dst, std::string& bak,
+void CBackups::GetBackupNames(BOOL bRestore, int index, std::string& src, std::string& dst, std::string& bak,
                                    int generation) {
-    int g = generation == -1 ? m_nLogCount : generation;
-    const std::string& entry = m_files[static_cast<size_t>(index)];
+    int g = generation == -1 ? m_generations.m_nLogCount : generation;
+    const std::string& entry = m_work.m_files[static_cast<size_t>(index)];
     if (!bRestore) {
         src = entry;
-        dst = InstalledPath(entry);
+        dst = ::InstalledPath(entry, m_settings.m_strWorkDir, m_installation.m_strCadDir);
         bak = dst + StrFormat(".BAK%d", g);
     } else {
         src = entry + StrFormat(".BAK%d", g);

@@ -1,51 +1,50 @@
+#include "Backups.h"
+
 #include <algorithm>
 
 #include "Format.h"
 #include "InstallFile.h"
-#include "MessageBox.h"
-#include "ProgressDlg.h"
-#include "ZynUpdateDlg.h"
 
 // The backups go first and the log last, under a record that lets the next start finish a
 // deletion that was cut short: a log whose backups are partly gone is never restored.
-BOOL CZynUpdateDlg::DeleteBackups(int g) {
+BOOL CBackups::DeleteBackups(int g) {
     if (!BeginWork(g, "delete")) {
         std::string record;
         GetWorkRecordName(g, record);
-        MessageBox(StrFormat("作業記録ﾌｧｲﾙ[%s]を作成できませんでした", record.c_str()) + FailureCause(::GetLastError()),
-                   "CZynUpdateDlg::DeleteBackups", MB_OK);
+        const DWORD error = ::GetLastError();
+        m_person.Show(StrFormat("作業記録ﾌｧｲﾙ[%s]を作成できませんでした", record.c_str()) + FailureCause(error),
+                      "CZynUpdateDlg::DeleteBackups", MB_OK, CQuestion::kNone, CauseOfError(error));
         return FALSE;
     }
-    const int count = static_cast<int>(m_files.size());
-    CProgressDlg progress;
-    progress.Create(this);
-    progress.SetRange(0, count);
-    progress.SetWindowText("退避ﾌｧｲﾙを削除中");
-    progress.EnableCancel(FALSE);
+    const int count = static_cast<int>(m_work.m_files.size());
+    std::unique_ptr<CProgress> progress = m_person.StartProgress();
+    progress->SetRange(0, count);
+    progress->SetCaption("退避ﾌｧｲﾙを削除中");
+    progress->EnableCancel(FALSE);
     std::string src, dst, bak, kept;
     DWORD keptError = ERROR_SUCCESS;
     for (int i = 0; i < count; ++i) {
         GetBackupNames(TRUE, i, src, dst, bak, g);
-        const bool shown = progress.IsDue() || i + 1 == count;
+        const bool shown = progress->IsDue() || i + 1 == count;
         if (shown)
-            progress.SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]を削除中", src.c_str()));
-        if (!DeleteName(src) && kept.empty()) {
+            progress->SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]を削除中", src.c_str()));
+        if (!RixDeleteFile(src) && kept.empty()) {
             kept = src;
             keptError = ::GetLastError();
         }
         if (shown)
-            progress.SetPos(i + 1);
+            progress->SetPos(i + 1);
     }
     std::string addedName, logName;
     GetAddedListName(g, addedName);
     GetRollbackLogName(g, logName);
     // A backup that stays keeps its log, so that the next start or deletion can still name it.
     if (!kept.empty()) {
-        MessageBox(StrFormat("退避ﾌｧｲﾙ[%s]を削除できませんでした", kept.c_str()) + FailureCause(keptError),
-                   "CZynUpdateDlg::DeleteBackups", MB_OK);
+        m_person.Show(StrFormat("退避ﾌｧｲﾙ[%s]を削除できませんでした", kept.c_str()) + FailureCause(keptError),
+                      "CZynUpdateDlg::DeleteBackups", MB_OK, CQuestion::kNone, CauseOfError(keptError));
         return FALSE;
     }
-    if (!DeleteName(addedName) || !DeleteName(logName))
+    if (!RixDeleteFile(addedName) || !RixDeleteFile(logName))
         return FALSE;
     EndWork(g);
     return TRUE;
@@ -53,7 +52,7 @@ BOOL CZynUpdateDlg::DeleteBackups(int g) {
 
 // Every generation present is attempted whatever bStopOnError says, those beyond a gap
 // too; FALSE when one of them stays in part.
-BOOL CZynUpdateDlg::DeleteAllBackups(BOOL /*bStopOnError*/) {
+BOOL CBackups::DeleteAllBackups(BOOL /*bStopOnError*/) {
     BOOL all = TRUE;
     for (int g : FindGenerations(FALSE))
         all = DeleteGeneration(g) && all;
@@ -61,12 +60,12 @@ BOOL CZynUpdateDlg::DeleteAllBackups(BOOL /*bStopOnError*/) {
     return all;
 }
 
-BOOL CZynUpdateDlg::ClearStrayGenerations() {
+BOOL CBackups::ClearStrayGenerations() {
     // Counted here, where the question is decided: a count from a start that failed would take real
     // generations for strays.
     CountRollbackLogs();
     std::vector<int> strays = FindGenerations(FALSE);
-    strays.erase(std::remove_if(strays.begin(), strays.end(), [this](int g) { return g <= m_nLogCount; }),
+    strays.erase(std::remove_if(strays.begin(), strays.end(), [this](int g) { return g <= m_generations.m_nLogCount; }),
                  strays.end());
     if (strays.empty())
         return TRUE;
@@ -76,8 +75,8 @@ BOOL CZynUpdateDlg::ClearStrayGenerations() {
         GetRollbackLogName(g, log);
         names += log + "\n";
     }
-    if (AfxMessageBox("前の世代が欠けているため復元できない退避ﾌｧｲﾙがあります\n" + names + "削除して更新を続行しますか？",
-                      MB_YESNO | MB_DEFBUTTON2) != IDYES)
+    if (m_person.Show("前の世代が欠けているため復元できない退避ﾌｧｲﾙがあります\n" + names + "削除して更新を続行しますか？", "",
+                      MB_YESNO | MB_DEFBUTTON2, CQuestion::kStrayGenerations) != IDYES)
         return FALSE;
     for (int g : strays) {
         if (!DeleteGeneration(g))

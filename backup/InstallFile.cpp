@@ -4,101 +4,13 @@
 
 #include <vector>
 
+#include "RixFiles.h"
 #include "RixPath.h"
 
 namespace {
 const DWORD kCopyBlock = 256 * 1024;
 // The placed file is written, flushed and renamed through one handle.
 const DWORD kPlacedAccess = GENERIC_WRITE | DELETE;
-
-// A virus scanner opens a file that was just written for a moment; a rename or deletion that meets it
-// is tried again for this long before it counts as failed.
-const DWORD kScannerPatienceMs = 2000;
-const DWORD kScannerPauseMs = 50;
-
-template <class Attempt>
-bool Patiently(Attempt attempt) {
-    const ULONGLONG giveUp = ::GetTickCount64() + kScannerPatienceMs;
-    for (;;) {
-        if (attempt())
-            return true;
-        const DWORD error = ::GetLastError();
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || ::GetTickCount64() >= giveUp) {
-            ::SetLastError(error);
-            return false;
-        }
-        ::Sleep(kScannerPauseMs);
-    }
-}
-
-// Lifts the read-only attribute of a name for its deletion, and gives the attribute back to the data
-// through a handle of its own: other names of the same data keep it.
-class CReadOnlyLift {
-public:
-    explicit CReadOnlyLift(const std::string& path) {
-        const DWORD attributes = ::GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
-            return;
-        m_file.reset(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (m_file && SetAttributes(attributes & ~FILE_ATTRIBUTE_READONLY))
-            m_nAttributes = attributes;
-    }
-    ~CReadOnlyLift() {
-        const DWORD error = ::GetLastError();
-        if (m_nAttributes != 0)
-            SetAttributes(m_nAttributes);
-        ::SetLastError(error);
-    }
-    CReadOnlyLift(const CReadOnlyLift&) = delete;
-    CReadOnlyLift& operator=(const CReadOnlyLift&) = delete;
-
-private:
-    bool SetAttributes(DWORD attributes) {
-        FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
-        basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-        return ::SetFileInformationByHandle(m_file.get(), FileBasicInfo, &basic, sizeof(basic)) != FALSE;
-    }
-    CFileHandle m_file;
-    DWORD m_nAttributes = 0;
-};
-
-// A read-only file cannot be renamed over: its attribute goes for the rename, by its name, as no handle of
-// it may be open then, and comes back only if the rename fails. The data it named goes with the rename;
-// no backup shares it, as a read-only file is backed up by a copy.
-class CReadOnlyTarget {
-public:
-    explicit CReadOnlyTarget(const std::string& path) : m_path(path) {
-        const DWORD attributes = ::GetFileAttributesA(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-            ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-            m_nAttributes = attributes;
-    }
-    ~CReadOnlyTarget() {
-        const DWORD error = ::GetLastError();
-        if (m_nAttributes != 0)
-            ::SetFileAttributesA(m_path.c_str(), m_nAttributes);
-        ::SetLastError(error);
-    }
-    void Done() { m_nAttributes = 0; }
-    CReadOnlyTarget(const CReadOnlyTarget&) = delete;
-    CReadOnlyTarget& operator=(const CReadOnlyTarget&) = delete;
-
-private:
-    std::string m_path;
-    DWORD m_nAttributes = 0;
-};
-
-bool MoveOver(const std::string& from, const std::string& to) {
-    CReadOnlyTarget target(to);
-    if (!Patiently([&] {
-            return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-        }))
-        return false;
-    target.Done();
-    return true;
-}
 
 // A new name for an open file, as a rename or a second name takes it: the full path behind
 // the prefix of the system's own layer, which every layer passes on unchanged. Empty when
@@ -126,7 +38,7 @@ bool MoveOpenFileOver(HANDLE file, const std::string& to) {
     if (rename.empty())
         return false;
     CReadOnlyTarget target(to);
-    if (!Patiently([&] {
+    if (!RixPatiently([&] {
             return ::SetFileInformationByHandle(file, FileRenameInfo, rename.data(), static_cast<DWORD>(rename.size()));
         }))
         return false;
@@ -145,15 +57,15 @@ bool LinkOpenFile(HANDLE file, const std::string& name) {
 // follows through the handle already open, so that only the two calls lie between the renames.
 bool PutOwnImageInPlace(CFileHandle& placed, const std::string& target) {
     const std::string aside = target + kAsideSuffix;
-    if (!MoveOver(target, aside))
+    if (!RixMoveFile(target, aside))
         return false;
     if (MoveOpenFileOver(placed.get(), target))
         return true;
     placed.reset();
-    if (MoveOver(target + kInstallTempSuffix, target))
+    if (RixMoveFile(target + kInstallTempSuffix, target))
         return true;
     const DWORD error = ::GetLastError();
-    MoveOver(aside, target);
+    RixMoveFile(aside, target);
     ::SetLastError(error);
     return false;
 }
@@ -169,7 +81,7 @@ bool WriteAll(HANDLE file, const char* data, DWORD size) {
 // A file of this name that did not exist; one a kill left is replaced.
 CFileHandle CreateNew(const std::string& path, DWORD attributes) {
     CFileHandle file(::CreateFileA(path.c_str(), kPlacedAccess, 0, nullptr, CREATE_NEW, attributes, nullptr));
-    if (!file && ::GetLastError() == ERROR_FILE_EXISTS && DeleteName(path))
+    if (!file && ::GetLastError() == ERROR_FILE_EXISTS && RixDeleteFile(path))
         file.reset(::CreateFileA(path.c_str(), kPlacedAccess, 0, nullptr, CREATE_NEW, attributes, nullptr));
     return file;
 }
@@ -225,23 +137,6 @@ bool IsOwnImage(const std::string& path) {
     return ::lstrcmpiA(self.c_str(), path.c_str()) == 0;
 }
 
-BOOL MoveName(const std::string& from, const std::string& to) { return MoveOver(from, to); }
-
-BOOL DeleteName(const std::string& path) {
-    auto gone = [&path] {
-        if (::DeleteFileA(path.c_str()))
-            return true;
-        const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    };
-    if (Patiently(gone))
-        return TRUE;
-    if (::GetLastError() != ERROR_ACCESS_DENIED)
-        return FALSE;
-    CReadOnlyLift lift(path);
-    return Patiently(gone);
-}
-
 BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened, bool bLink) {
     if (bLink && opened && LinkOpenFile(opened.get(), copy))
         return TRUE;
@@ -249,7 +144,7 @@ BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHand
     opened.reset();
     if (bLink && ::CreateHardLinkA(copy.c_str(), source.c_str(), nullptr))
         return TRUE;
-    if (bLink && ::GetLastError() == ERROR_ALREADY_EXISTS && DeleteName(copy) &&
+    if (bLink && ::GetLastError() == ERROR_ALREADY_EXISTS && RixDeleteFile(copy) &&
         ::CreateHardLinkA(copy.c_str(), source.c_str(), nullptr))
         return TRUE;
     CFileHandle copied = CopyToNew(source, copy);
@@ -278,14 +173,10 @@ BOOL PutInPlace(CFileHandle& placed, const std::string& target) {
     if (IsOwnImage(target))
         return PutOwnImageInPlace(placed, target) ? TRUE : FailWithout(temp, placed);
     placed.reset();
-    return MoveOver(temp, target) ? TRUE : FailWithout(temp, placed);
+    return RixMoveFile(temp, target) ? TRUE : FailWithout(temp, placed);
 }
 
 BOOL InstallFile(const std::string& source, const std::string& target, CSource kind) {
     CFileHandle placed = PlaceBeside(source, target, kind);
     return placed && PutInPlace(placed, target);
-}
-
-std::string FailureCause(DWORD error) {
-    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? "\nﾃﾞｨｽｸの空き容量が不足しています" : "";
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Handle.h"
+#include "RixFiles.h"
 
 // The new content is put here first, beside its target; a kill leaves only this name.
 const char kInstallTempSuffix[] = ".ZYNNEW";
@@ -28,14 +29,6 @@ BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHand
 // a second name of a running image could not be deleted until the program ends.
 bool IsOwnImage(const std::string& path);
 
-// Renames from over to (replacing it, read-only or not), patient with virus scanners as DeleteName is.
-BOOL MoveName(const std::string& from, const std::string& to);
-
-// Deletes a name: a read-only one too (the attribute stays on the data, which other names may still hold),
-// and one that a virus scanner holds for a moment is tried again for a short while. A name that does
-// not exist counts as deleted.
-BOOL DeleteName(const std::string& path);
-
 // Puts source's content beside target under the temporary name, flushes it and renames it
 // over target. FALSE with the system's error kept when it could not; no temporary file is left.
 BOOL InstallFile(const std::string& source, const std::string& target, CSource kind);
@@ -50,5 +43,3 @@ CFileHandle PlaceBeside(const std::string& source, const std::string& target, CS
 // closed), so that the caller may flush the rename to the disk too.
 BOOL PutInPlace(CFileHandle& placed, const std::string& target);
 
-// The line a failure message gains when the system's error has a cause worth naming.
-std::string FailureCause(DWORD error);

@@ -42,7 +42,7 @@ BOOL Place(CInstallJob& job, CFileHandle& placed, const std::string& target, ULO
         ::SetLastError(error);
         return FALSE;
     }
-    return placed ? PutInPlace(placed, target) : DeleteName(target);
+    return placed ? PutInPlace(placed, target) : RixDeleteFile(target);
 }
 
 DWORD WINAPI PutFilesInPlace(LPVOID parameter) {

@@ -1,3 +1,5 @@
+#include "Backups.h"
+
 #include <io.h>
 
 #include <atomic>
@@ -6,11 +8,8 @@
 #include "Format.h"
 #include "Handle.h"
 #include "InstallQueue.h"
-#include "MessageBox.h"
-#include "ProgressDlg.h"
 #include "RecordFile.h"
 #include "RixPath.h"
-#include "ZynUpdateDlg.h"
 
 namespace {
 const char kCaption[] = "CZynUpdateDlg::Replace";
@@ -37,9 +36,9 @@ struct CSavedEntry {
 // once for all the lines written so far, just before a rename that needs them.
 class CReplaceRun : public CInstallJournal {
 public:
-    CReplaceRun(CZynUpdateDlg& dlg, CProgressDlg& progress, BOOL bRestore, CRecordWriter& record,
-                CRecordWriter& log, CRecordWriter& added)
-        : m_dlg(dlg), m_progress(progress), m_bRestore(bRestore), m_verb(bRestore ? "復元" : "更新"),
+    CReplaceRun(CBackups& backups, CProgress& progress, BOOL bRestore, CRecordWriter& record, CRecordWriter& log,
+                CRecordWriter& added)
+        : m_backups(backups), m_progress(progress), m_bRestore(bRestore), m_verb(bRestore ? "復元" : "更新"),
           m_record(record), m_log(log), m_added(added), m_installs(this) {}
 
     // FALSE when the entry failed or the user cancelled; its message has been shown. The
@@ -89,24 +88,24 @@ private:
     bool Cancelled(bool shown) {
         if (!shown || !m_progress.CheckCancel())
             return false;
-        AfxMessageBox(StrFormat("ﾌｧｲﾙの%sを中断しました", m_verb), MB_OK | MB_ICONINFORMATION);
+        m_backups.Person().Show(StrFormat("ﾌｧｲﾙの%sを中断しました", m_verb), "", MB_OK | MB_ICONINFORMATION);
         return true;
     }
     void Fail(const std::string& text) {
-        std::string cause = FailureCause(::GetLastError());
-        m_dlg.MessageBox(text + cause, kCaption, MB_OK);
+        const DWORD error = ::GetLastError();
+        m_backups.Person().Show(text + FailureCause(error), kCaption, MB_OK, CQuestion::kNone, CauseOfError(error));
     }
 
-    CZynUpdateDlg& m_dlg;
-    CProgressDlg& m_progress;
+    CBackups& m_backups;
+    CProgress& m_progress;
     BOOL m_bRestore;
     const char* m_verb;
     CRecordWriter& m_record;
     CRecordWriter& m_log;    // update with backups only
     CRecordWriter& m_added;  // update with backups only
     std::vector<CSavedEntry> m_saved;
-    std::vector<CAddedEntry> m_movedAside;
-    int m_nDone = 0;  // removals and entries handled, for the progress  // added files moved aside, as the update left them
+    std::vector<CAddedEntry> m_movedAside;  // added files moved aside, as the update left them
+    int m_nDone = 0;                        // removals and entries handled, for the progress
     std::atomic<ULONGLONG> m_nWrittenMark{0};
     ULONGLONG m_nDurableMark = 0;  // the installing thread's
     CInstallQueue m_installs;
@@ -132,8 +131,8 @@ BOOL CReplaceRun::Removal(const std::string& dst, bool last) {
             m_progress.SetPos(m_nDone);
         return TRUE;
     }
-    if (!m_dlg.IsInInstallation(dst)) {
-        m_dlg.MessageBox(StrFormat("ﾌｧｲﾙ[%s]はｲﾝｽﾄｰﾙ先の外にあるため削除できません", dst.c_str()), kCaption, MB_OK);
+    if (!m_backups.IsInInstallation(dst)) {
+        m_backups.Person().Show(StrFormat("ﾌｧｲﾙ[%s]はｲﾝｽﾄｰﾙ先の外にあるため削除できません", dst.c_str()), kCaption, MB_OK);
         return FALSE;
     }
     // As for a replaced file: only one that no program holds, and its backup before it goes.
@@ -142,7 +141,7 @@ BOOL CReplaceRun::Removal(const std::string& dst, bool last) {
         Fail(StrFormat("ﾌｧｲﾙ[%s]を削除できませんでした", dst.c_str()));
         return FALSE;
     }
-    if (m_dlg.Mode() == 0 && !Save(-1, dst, dst + StrFormat(".BAK%d", m_dlg.m_nLogCount), std::move(installed)))
+    if (m_backups.Mode() == 0 && !Save(-1, dst, dst + StrFormat(".BAK%d", m_backups.LogCount()), std::move(installed)))
         return FALSE;
     installed.reset();
     if (shown)
@@ -162,15 +161,15 @@ BOOL CReplaceRun::Entry(int index, bool last) {
         return FALSE;
     ++m_nDone;
     std::string src, dst, bak;
-    m_dlg.GetBackupNames(m_bRestore, index, src, dst, bak);
+    m_backups.GetBackupNames(m_bRestore, index, src, dst, bak);
 
     // Simple modes keep no backups; a file new to the installation needs none.
     const bool created = !FileExists(dst);
     // Read for the comparison, then copied or named again: an update's file as the extraction left it, which
     // no other program could change since.
-    CFileHandle source = m_bRestore ? CFileHandle() : m_dlg.TakeExtracted(index);
+    CFileHandle source = m_bRestore ? CFileHandle() : m_backups.TakeExtracted(index);
     CFileHandle installed;  // read for the comparison, then named again as its backup
-    if (m_dlg.Mode() == 0 && !created) {
+    if (m_backups.Mode() == 0 && !created) {
         // Opened to be deleted and shared with all, the file opens only while no other
         // program holds it. One held could not be replaced, nor its backup, a second name
         // of it where the volume allows, be removed again.
@@ -191,8 +190,8 @@ BOOL CReplaceRun::Entry(int index, bool last) {
         }
     }
     // Nothing outside the installation is changed: no record could name it for the next start.
-    if (!m_dlg.IsInInstallation(dst)) {
-        m_dlg.MessageBox(StrFormat("ﾌｧｲﾙ[%s]はｲﾝｽﾄｰﾙ先の外にあるため%sできません", dst.c_str(), m_verb), kCaption, MB_OK);
+    if (!m_backups.IsInInstallation(dst)) {
+        m_backups.Person().Show(StrFormat("ﾌｧｲﾙ[%s]はｲﾝｽﾄｰﾙ先の外にあるため%sできません", dst.c_str(), m_verb), kCaption, MB_OK);
         return FALSE;
     }
     if (created && !MakeFolders(src, dst))
@@ -205,7 +204,7 @@ BOOL CReplaceRun::Entry(int index, bool last) {
     }
     // The backup takes the installed file's handle and closes it, as no file held open
     // could be replaced.
-    if (m_dlg.Mode() == 0 && !created && !Save(index, dst, bak, std::move(installed)))
+    if (m_backups.Mode() == 0 && !created && !Save(index, dst, bak, std::move(installed)))
         return FALSE;
     if (shown)
         m_progress.SetMessage(StrFormat("%sを%s中", dst.c_str(), m_verb));
@@ -300,7 +299,7 @@ BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool c
 BOOL CReplaceRun::RemoveAdded() {
     // Announced all at once, then moved: one flush for every line.
     std::vector<const CAddedEntry*> present;
-    for (auto entry = m_dlg.m_added.rbegin(); entry != m_dlg.m_added.rend(); ++entry) {
+    for (auto entry = m_backups.Added().rbegin(); entry != m_backups.Added().rend(); ++entry) {
         if (!entry->bFolder && FileExists(entry->path)) {
             present.push_back(&*entry);
             if (!Announce(m_record, entry->path)) {
@@ -313,11 +312,11 @@ BOOL CReplaceRun::RemoveAdded() {
         FailToInstall(present.front()->path, present.front()->path + ".ORG");
         return FALSE;
     }
-    const int count = static_cast<int>(m_dlg.m_files.size());
+    const int count = static_cast<int>(m_backups.Files().size());
     for (const CAddedEntry* entry : present) {
         CAddedEntry aside = *entry;
         aside.path += ".ORG";
-        if (!MoveName(entry->path, aside.path)) {
+        if (!RixMoveFile(entry->path, aside.path)) {
             Fail(StrFormat("ﾌｧｲﾙ[%s]を[%s]に退避できませんでした", entry->path.c_str(), aside.path.c_str()));
             return FALSE;
         }
@@ -330,9 +329,9 @@ BOOL CReplaceRun::RemoveAdded() {
 void CReplaceRun::ForgetUnchanged() {
     for (const CAddedEntry& aside : m_movedAside) {
         if (IsAsAdded(aside))
-            DeleteName(aside.path);
+            RixDeleteFile(aside.path);
     }
-    for (auto entry = m_dlg.m_added.rbegin(); entry != m_dlg.m_added.rend(); ++entry) {
+    for (auto entry = m_backups.Added().rbegin(); entry != m_backups.Added().rend(); ++entry) {
         if (entry->bFolder)
             ::RemoveDirectoryA(entry->path.c_str());  // stays when something else is in it
     }
@@ -350,12 +349,12 @@ BOOL CReplaceRun::UndoRestore() {
     for (auto saved = m_saved.rbegin(); saved != m_saved.rend(); ++saved) {
         const bool shown = m_progress.IsDue() || saved == m_saved.rbegin() || saved + 1 == m_saved.rend();
         if (saved->bMoved) {
-            if (!MoveName(saved->bak, saved->dst)) {
+            if (!RixMoveFile(saved->bak, saved->dst)) {
                 Fail(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした", saved->bak.c_str(),
                                saved->dst.c_str()));
                 return FALSE;
             }
-        } else if (!m_dlg.PutBack(saved->bak, saved->dst, shown ? &m_progress : nullptr)) {
+        } else if (!m_backups.PutBack(saved->bak, saved->dst, shown ? &m_progress : nullptr)) {
             return FALSE;
         }
         if (shown)
@@ -365,40 +364,41 @@ BOOL CReplaceRun::UndoRestore() {
 }
 }  // namespace
 
-BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
-    const int g = m_nLogCount;
+BOOL CBackups::Replace(BOOL bRestore) {
+    const int g = m_generations.m_nLogCount;
     std::string logName, addedName;
     GetRollbackLogName(g, logName);
     GetAddedListName(g, addedName);
     // The record comes first, so that a kill after the log was opened is seen as an unfinished update.
     // Only an update that keeps backups has a log, and the list of what it adds.
-    const bool bGeneration = !bRestore && Mode() == 0;
+    const bool bGeneration = !bRestore && m_nMode == 0;
     CRecordWriter record, log, added;
     BOOL begun = BeginWork(g, bRestore ? "restore" : bGeneration ? "update" : "install", &record);
     if (begun && bGeneration)
         begun = log.Create(logName) && added.Create(addedName);
     if (!begun) {
-        MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK);
+        const DWORD error = ::GetLastError();
+        m_person.Show(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption, MB_OK,
+                      CQuestion::kNone, CauseOfError(error));
         log.Close();
         added.Close();
         if (bGeneration) {
-            DeleteName(logName);
-            DeleteName(addedName);
+            RixDeleteFile(logName);
+            RixDeleteFile(addedName);
         }
         EndWork(g);
         return FALSE;
     }
 
-    const int count = static_cast<int>(m_files.size());
-    const std::vector<std::string> removals = bRestore ? std::vector<std::string>() : m_removed;
-    CProgressDlg progress;
-    progress.Create(this);
-    progress.SetRange(0, count + static_cast<int>(removals.size()));
-    progress.SetWindowText(StrFormat("%s中", bRestore ? "復元" : "更新"));
+    const int count = static_cast<int>(m_work.m_files.size());
+    const std::vector<std::string> removals = bRestore ? std::vector<std::string>() : m_release.m_removed;
+    std::unique_ptr<CProgress> progress = m_person.StartProgress();
+    progress->SetRange(0, count + static_cast<int>(removals.size()));
+    progress->SetCaption(StrFormat("%s中", bRestore ? "復元" : "更新"));
 
     bool failed = false;
     {
-        CReplaceRun run(*this, progress, bRestore, record, log, added);
+        CReplaceRun run(*this, *progress, bRestore, record, log, added);
         for (size_t i = 0; i < removals.size() && !failed; ++i)
             failed = !run.Removal(removals[i], count == 0 && i + 1 == removals.size());
         for (int i = 0; i < count && !failed; ++i)
@@ -409,9 +409,9 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
             failed = !run.RemoveAdded();
         // What the generation lists reaches the disk before its record goes.
         if (!failed && bGeneration && (!log.Flush() || !added.Flush())) {
-            MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()) +
-                           FailureCause(::GetLastError()),
-                       kCaption, MB_OK);
+            const DWORD error = ::GetLastError();
+            m_person.Show(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()) + FailureCause(error),
+                          kCaption, MB_OK, CQuestion::kNone, CauseOfError(error));
             failed = true;
         }
         record.Close();
@@ -419,7 +419,7 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
         added.Close();
         if (failed) {
             // An update whose undo fails keeps its record and log: the next start tries again.
-            if (bRestore ? run.UndoRestore() : UndoUpdate(g, progress))
+            if (bRestore ? run.UndoRestore() : UndoUpdate(g, *progress))
                 EndWork(g);
             return FALSE;
         }
@@ -429,9 +429,9 @@ BOOL CZynUpdateDlg::Replace(BOOL bRestore) {
     // An update that saved nothing leaves no generation. A restore's record stays until the deletion of its
     // generation takes its place: a kill in between is finished at the next start.
     if (bGeneration && (log.IsEmpty() || added.IsEmpty()))
-        DeleteName(addedName);
+        RixDeleteFile(addedName);
     if (bGeneration && log.IsEmpty())
-        DeleteName(logName);
+        RixDeleteFile(logName);
     if (!bRestore)
         EndWork(g);
     return TRUE;

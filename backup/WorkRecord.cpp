@@ -1,3 +1,5 @@
+#include "Backups.h"
+
 // A generation's unfinished work leaves a record beside its rollback log, B.RUNn, from before its first
 // change until its last. The first line names the work; each further line names an installed file before
 // that file is touched ("*" in front of a file that did not exist, "+" in front of a folder about to be
@@ -16,12 +18,8 @@
 
 #include "Format.h"
 #include "InstallFile.h"
-#include "MessageBox.h"
-#include "ProgressDlg.h"
 #include "RecordFile.h"
 #include "RixPath.h"
-#include "ZynUpdateApp.h"
-#include "ZynUpdateDlg.h"
 
 namespace {
 const char kUpdating[] = "update";
@@ -48,12 +46,12 @@ CTouched Touched(const std::string& line) {
 const char kRecordAdvice[] = "\nｲﾝｽﾄｰﾙ先を確認してからこのﾌｧｲﾙを削除し、起動し直してください";
 }  // namespace
 
-void CZynUpdateDlg::GetWorkRecordName(int n, std::string& out) {
-    out = m_pApp->m_pszHelpFilePath;
+void CBackups::GetWorkRecordName(int n, std::string& out) {
+    out = m_strHelpFilePath;
     RixSetPathParts(out, nullptr, nullptr, nullptr, StrFormat(".RUN%d", n).c_str());
 }
 
-BOOL CZynUpdateDlg::BeginWork(int g, const char* kind, CRecordWriter* keepOpen) {
+BOOL CBackups::BeginWork(int g, const char* kind, CRecordWriter* keepOpen) {
     std::string name;
     GetWorkRecordName(g, name);
     // Replaced whole, so that a kill never leaves a record that names no work.
@@ -62,13 +60,13 @@ BOOL CZynUpdateDlg::BeginWork(int g, const char* kind, CRecordWriter* keepOpen) 
     return !keepOpen || keepOpen->Append(name);
 }
 
-void CZynUpdateDlg::EndWork(int g) {
+void CBackups::EndWork(int g) {
     std::string name;
     GetWorkRecordName(g, name);
-    DeleteName(name);
+    RixDeleteFile(name);
 }
 
-BOOL CZynUpdateDlg::ReadWorkRecord(int g, std::string& kind, std::vector<std::string>& lines) {
+BOOL CBackups::ReadWorkRecord(int g, std::string& kind, std::vector<std::string>& lines) {
     std::string name;
     GetWorkRecordName(g, name);
     bool bCut = false;  // a line cut short named a file not yet touched: it reached the disk before
@@ -88,11 +86,11 @@ BOOL CZynUpdateDlg::ReadWorkRecord(int g, std::string& kind, std::vector<std::st
         problem = StrFormat("作業記録ﾌｧｲﾙ[%s]にｲﾝｽﾄｰﾙ先以外のﾌｧｲﾙ[%s]が記載されています", name.c_str(), outside.c_str());
     if (problem.empty())
         return TRUE;
-    AfxMessageBox(problem + kRecordAdvice, MB_OK | MB_ICONSTOP);
+    m_person.Show(problem + kRecordAdvice, "", MB_OK | MB_ICONSTOP, CQuestion::kNone, CCause::kRecovery);
     return FALSE;
 }
 
-std::vector<int> CZynUpdateDlg::FindGenerations(BOOL bRecords) {
+std::vector<int> CBackups::FindGenerations(BOOL bRecords) {
     std::string pattern;
     if (bRecords)
         GetWorkRecordName(0, pattern);
@@ -117,16 +115,16 @@ std::vector<int> CZynUpdateDlg::FindGenerations(BOOL bRecords) {
     return generations;
 }
 
-BOOL CZynUpdateDlg::DeleteGeneration(int g) {
+BOOL CBackups::DeleteGeneration(int g) {
     std::string log;
     GetRollbackLogName(g, log);
-    m_files.clear();
+    m_work.m_files.clear();
     if (Exists(log) && !ReadRollbackLog(FALSE, g))
         return FALSE;
     return DeleteBackups(g);
 }
 
-BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
+BOOL CBackups::UndoUpdate(int g, CProgress& progress) {
     std::string kind, log, added;
     std::vector<std::string> touched;
     GetRollbackLogName(g, log);
@@ -134,10 +132,10 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
     if (!ReadWorkRecord(g, kind, touched))
         return FALSE;
     // Only a backup that its log lists is whole; the installed file changed only after that line.
-    m_files.clear();
+    m_work.m_files.clear();
     if (Exists(log) && !ReadRollbackLog(FALSE, g, TRUE))
         return FALSE;
-    const std::set<std::string> backedUp(m_files.begin(), m_files.end());
+    const std::set<std::string> backedUp(m_work.m_files.begin(), m_work.m_files.end());
     // Newest first: a folder the update made is reached once every file in it is gone again.
     for (size_t i = touched.size(); i-- > 0;) {
         const CTouched line = Touched(touched[i]);
@@ -147,33 +145,34 @@ BOOL CZynUpdateDlg::UndoUpdate(int g, CProgressDlg& progress) {
         if (line.kind == CTouched::kFolder) {
             ::RemoveDirectoryA(dst.c_str());  // stays when something else is in it
         } else {
-            DeleteName(dst + kInstallTempSuffix);
+            RixDeleteFile(dst + kInstallTempSuffix);
             if (line.kind == CTouched::kCreated)
-                DeleteName(dst);
+                RixDeleteFile(dst);
             else if (backedUp.count(dst) != 0 && !PutBack(bak, dst, shown ? &progress : nullptr))
                 return FALSE;
             // Put back, or never whole: either way no log will list it.
             if (line.kind == CTouched::kChanged)
-                DeleteName(bak);
+                RixDeleteFile(bak);
         }
         if (shown)
             progress.SetPos(static_cast<int>(i));
     }
-    DeleteName(added);
-    DeleteName(log);
+    RixDeleteFile(added);
+    RixDeleteFile(log);
     EndWork(g);
     return TRUE;
 }
 
-BOOL CZynUpdateDlg::PutBack(const std::string& bak, const std::string& dst, CProgressDlg* progress) {
+BOOL CBackups::PutBack(const std::string& bak, const std::string& dst, CProgress* progress) {
     if (progress)
         progress->SetMessage(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元中", bak.c_str(), dst.c_str()));
     // A file that the failed copy left untouched (read-only, locked) is not written again.
     if (RixCompareFiles(bak, dst) == 0 || InstallFile(bak, dst, CSource::kBackup))
         return TRUE;
-    std::string cause = FailureCause(::GetLastError());
-    MessageBox(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした%s", bak.c_str(), dst.c_str(), cause.c_str()),
-               "CZynUpdateDlg::Replace", MB_OK);
+    const DWORD error = ::GetLastError();
+    std::string cause = FailureCause(error);
+    m_person.Show(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした%s", bak.c_str(), dst.c_str(), cause.c_str()),
+                  "CZynUpdateDlg::Replace", MB_OK, CQuestion::kNone, CauseOfError(error));
     return FALSE;
 }
 
@@ -185,18 +184,18 @@ void DeleteEverywhere(const std::vector<std::string>& folders, const std::string
         CFindDataList found;
         RixFindFiles(folder, pattern.c_str(), found, TRUE);
         for (const WIN32_FIND_DATAA& file : found)
-            DeleteName(file.cFileName);
+            RixDeleteFile(file.cFileName);
     }
 }
 }  // namespace
 
-BOOL CZynUpdateDlg::RecoverInterruptedWork() {
+BOOL CBackups::RecoverInterruptedWork() {
     std::string self, program;
     RixGetModulePath(self, TRUE);
     RixGetModulePath(program, FALSE);
-    DeleteName(self + kAsideSuffix);  // stays while the copy that was put aside still runs
-    std::vector<std::string> folders = {m_strCadFolder};
-    if (!RixIsInFolder(program, m_strCadFolder))
+    RixDeleteFile(self + kAsideSuffix);  // stays while the copy that was put aside still runs
+    std::vector<std::string> folders = {m_installation.m_strCadFolder};
+    if (!RixIsInFolder(program, m_installation.m_strCadFolder))
         folders.push_back(program);
 
     const std::vector<int> records = FindGenerations(TRUE);
@@ -208,34 +207,33 @@ BOOL CZynUpdateDlg::RecoverInterruptedWork() {
         if (kind == kUpdating) {
             BOOL undone = FALSE;
             {
-                CProgressDlg progress;
-                progress.Create(this);
-                progress.SetRange(0, static_cast<int>(touched.size()));
-                progress.EnableCancel(FALSE);
-                progress.SetWindowText("復元中");
-                undone = UndoUpdate(g, progress);
+                std::unique_ptr<CProgress> progress = m_person.StartProgress();
+                progress->SetRange(0, static_cast<int>(touched.size()));
+                progress->EnableCancel(FALSE);
+                progress->SetCaption("復元中");
+                undone = UndoUpdate(g, *progress);
             }
             if (!undone) {
-                AfxMessageBox("前回中断された更新を元に戻せませんでした\n使用中のﾌｧｲﾙを閉じてから起動し直してください",
-                              MB_OK | MB_ICONSTOP);
+                m_person.Show("前回中断された更新を元に戻せませんでした\n使用中のﾌｧｲﾙを閉じてから起動し直してください", "",
+                              MB_OK | MB_ICONSTOP, CQuestion::kNone, CCause::kRecovery);
                 return FALSE;
             }
             // A backup whose line never reached the disk was made of a file that was never replaced.
             DeleteEverywhere(folders, StrFormat("*.BAK%d", g));
-            AfxMessageBox("前回中断された更新を元に戻しました", MB_OK | MB_ICONINFORMATION);
+            m_person.Show("前回中断された更新を元に戻しました", "", MB_OK | MB_ICONINFORMATION);
         } else if (kind == kInstalling) {
             for (const std::string& line : touched)
-                DeleteName(Touched(line).path + kInstallTempSuffix);
+                RixDeleteFile(Touched(line).path + kInstallTempSuffix);
             EndWork(g);
-            AfxMessageBox("前回の更新は中断されました\n更新をやり直してください", MB_OK | MB_ICONINFORMATION);
+            m_person.Show("前回の更新は中断されました\n更新をやり直してください", "", MB_OK | MB_ICONINFORMATION);
         } else if (kind == kRestoring) {
-            m_nLogCount = g;
+            m_generations.m_nLogCount = g;
             if (!Restore()) {
-                AfxMessageBox("前回中断された復元を完了できませんでした\n使用中のﾌｧｲﾙを閉じてから起動し直してください",
-                              MB_OK | MB_ICONSTOP);
+                m_person.Show("前回中断された復元を完了できませんでした\n使用中のﾌｧｲﾙを閉じてから起動し直してください", "",
+                              MB_OK | MB_ICONSTOP, CQuestion::kNone, CCause::kRecovery);
                 return FALSE;
             }
-            AfxMessageBox("前回中断された復元を完了しました", MB_OK | MB_ICONINFORMATION);
+            m_person.Show("前回中断された復元を完了しました", "", MB_OK | MB_ICONINFORMATION);
         } else {
             DeleteGeneration(g);  // what stays is tried again at the next start
         }

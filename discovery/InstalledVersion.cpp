@@ -1,13 +1,12 @@
+#include "Discovery.h"
+
 #include <memory>
 #include <new>
 
 #include "Format.h"
 #include "Handle.h"
-#include "MessageBox.h"
 #include "RixPath.h"
 #include "VersionText.h"
-#include "ZynUpdateApp.h"
-#include "ZynUpdateDlg.h"
 
 namespace {
 const char kCaption[] = "CZynUpdateDlg::GetZynInfo";
@@ -46,41 +45,25 @@ bool ReadWholeFile(const std::string& path, std::unique_ptr<char[]>& text) {
 }
 }  // namespace
 
-void CZynUpdateDlg::FindInstallation() {
+void CDiscovery::FindInstallation() {
     // A relative folder is taken from the current folder, once, here; the installation hangs from the
     // folder itself (mode 3) or from its drive or network share.
-    const std::string full = RixFullPath(FindCadFolder(m_pApp->m_strHome, Mode()));
-    m_strCadFolder = full.empty() ? std::string() : RixTrailBackslash(full, TRUE);
-    m_strCadDir = Mode() == 3 ? m_strCadFolder : RixRootOf(m_strCadFolder);
+    const std::string full = RixFullPath(FindCadFolder(m_strHome, m_nMode));
+    m_installation.m_strCadFolder = full.empty() ? std::string() : RixTrailBackslash(full, TRUE);
+    m_installation.m_strCadDir = m_nMode == 3 ? m_installation.m_strCadFolder : RixRootOf(m_installation.m_strCadFolder);
 }
 
-BOOL CZynUpdateDlg::IsInInstallation(const std::string& path) const {
-    const std::string full = RixFullPath(path);
-    std::string program;
-    RixGetModulePath(program, FALSE);
-    return !full.empty() && (RixIsInFolder(full, m_strCadFolder) || RixIsInFolder(full, program));
-}
+int CDiscovery::GetZynInfo(BOOL) {
+    m_installation.m_nRevision = 0;
+    m_installation.m_nVersion = 0;
+    m_installation.m_strVerFile.clear();
 
-BOOL CZynUpdateDlg::LockInstallation() {
-    if (m_lock.Acquire(m_strCadFolder))
-        return TRUE;
-    AfxMessageBox(StrFormat("別の%sが[%s]を処理中です\n終了してからやり直してください", m_pApp->m_pszAppName,
-                            m_strCadFolder.c_str()),
-                  MB_OK | MB_ICONSTOP);
-    return FALSE;
-}
-
-int CZynUpdateDlg::GetZynInfo(BOOL bQuiet) {
-    m_nRevision = 0;
-    m_nVersion = 0;
-    m_strVerFile.clear();
-
-    const std::string cadFolder = FindCadFolder(m_pApp->m_strHome, Mode());
+    const std::string cadFolder = FindCadFolder(m_strHome, m_nMode);
     FindInstallation();
 
     CFindDataList found;
-    if (RixFindFiles(m_strCadFolder, "Ver*", found, FALSE) == 0) {
-        MessageBox(StrFormat("%s以下にVer*ﾌｧｲﾙが存在しませんでした", cadFolder.c_str()), kCaption, MB_OK);
+    if (RixFindFiles(m_installation.m_strCadFolder, "Ver*", found, FALSE) == 0) {
+        m_person.Show(StrFormat("%s以下にVer*ﾌｧｲﾙが存在しませんでした", cadFolder.c_str()), kCaption, MB_OK);
         return 0;
     }
     // Only names of the expected form: backup copies, the program's own temporary names and other files
@@ -109,12 +92,12 @@ int CZynUpdateDlg::GetZynInfo(BOOL bQuiet) {
         }
     }
     const std::string& bestPath = candidates[best];
-    m_nVersion = VersionCode(bestKey);
+    m_installation.m_nVersion = VersionCode(bestKey);
 
     if (candidates.size() > 1) {
         std::string question =
             StrFormat("Verﾌｧｲﾙが[%s]以外に複数存在します。\n古いVerﾌｧｲﾙを削除します。", bestPath.c_str());
-        if (AfxMessageBox(question, MB_OKCANCEL) != IDOK)
+        if (m_person.Show(question, "", MB_OKCANCEL, CQuestion::kOldVerFiles) != IDOK)
             return 0;
         for (size_t i = 0; i < candidates.size(); ++i) {
             if (i != best)
@@ -124,16 +107,14 @@ int CZynUpdateDlg::GetZynInfo(BOOL bQuiet) {
 
     std::unique_ptr<char[]> text;
     if (!ReadWholeFile(bestPath, text)) {
-        MessageBox(StrFormat("Verﾌｧｲﾙ[%s]からﾘﾋﾞｼﾞｮﾝを取得できませんでした", bestPath.c_str()), kCaption, MB_OK);
+        m_person.Show(StrFormat("Verﾌｧｲﾙ[%s]からﾘﾋﾞｼﾞｮﾝを取得できませんでした", bestPath.c_str()), kCaption, MB_OK);
         return 0;
     }
-    m_nRevision = ParseRevision(text.get());
+    m_installation.m_nRevision = ParseRevision(text.get());
     std::string fileName = bestPath;
-    m_strVerFile = RixSetPathParts(fileName, "", "", nullptr, nullptr);
+    m_installation.m_strVerFile = RixSetPathParts(fileName, "", "", nullptr, nullptr);
 
-    if (!bQuiet && Mode() == 0) {
-        m_stcStatus.SetWindowText(StrFormat("専用CADﾌｫﾙﾀﾞ:%s 現ﾊﾞｰｼﾞｮﾝ:%s(ﾘﾋﾞｼﾞｮﾝ.%d)", cadFolder.c_str(),
-                                            bestVersionText.c_str(), m_nRevision));
-    }
+    m_installation.m_strStatus = StrFormat("専用CADﾌｫﾙﾀﾞ:%s 現ﾊﾞｰｼﾞｮﾝ:%s(ﾘﾋﾞｼﾞｮﾝ.%d)", cadFolder.c_str(), bestVersionText.c_str(),
+                            m_installation.m_nRevision);
     return 1;
 }

@@ -1,8 +1,8 @@
+#include "Discovery.h"
+
 #include "Format.h"
-#include "MessageBox.h"
 #include "RixPath.h"
-#include "ZynUpdateApp.h"
-#include "ZynUpdateDlg.h"
+
 
 namespace {
 const char kSection[] = "Setting";
@@ -66,79 +66,49 @@ std::string ReadProfileText(const std::string& iniPath, const std::string& key, 
 }
 }  // namespace
 
-BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet, BOOL bRecover) {
-    auto fail = [this, bQuiet](const std::string& message) {
-        AfxMessageBox(message, MB_OK);
-        if (!bQuiet)
-            EndDialog(IDCANCEL);
+BOOL CDiscovery::ReadSettingsFile(const char* appName) {
+    auto fail = [this](const std::string& message) {
+        m_person.Show(message, "", MB_OK, CQuestion::kNone, CCause::kOther);
         return FALSE;
     };
 
-    m_strTempPath = TempFolder();
-    m_strWorkDir = StrFormat("%s%s\\", m_strTempPath.c_str(), m_pApp->m_pszAppName);
-    RixGetModulePath(m_strIniPath, TRUE);
-    RixSetPathParts(m_strIniPath, nullptr, nullptr, nullptr, ".ini");
+    m_settings.m_strTempPath = TempFolder();
+    m_settings.m_strWorkDir = StrFormat("%s%s\\", m_settings.m_strTempPath.c_str(), appName);
+    RixGetModulePath(m_settings.m_strIniPath, TRUE);
+    RixSetPathParts(m_settings.m_strIniPath, nullptr, nullptr, nullptr, ".ini");
 
-    std::string prefix = KeyPrefix(Mode());
-    m_strFixDirUrl = ReadProfileText(m_strIniPath, prefix + "FixDirUrl");
-    if (m_strFixDirUrl.empty())
-        return fail(StrFormat("設定ﾌｧｲﾙ[%s]から更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました", m_strIniPath.c_str()));
-    m_strFixFileName = ReadProfileText(m_strIniPath, prefix + "FixFileName");
-    if (m_strFixFileName.empty())
-        return fail(StrFormat("設定ﾌｧｲﾙ[%s]から更新ﾌｧｲﾙ名の取得に失敗しました", m_strIniPath.c_str()));
-    m_strAppName = DefaultAppName(Mode());
-    std::string appName = ReadProfileText(m_strIniPath, "AppName");
-    if (!appName.empty())
-        m_strAppName = appName;
+    std::string prefix = KeyPrefix(m_nMode);
+    m_settings.m_strFixDirUrl = ReadProfileText(m_settings.m_strIniPath, prefix + "FixDirUrl");
+    if (m_settings.m_strFixDirUrl.empty())
+        return fail(StrFormat("設定ﾌｧｲﾙ[%s]から更新ﾌｧｲﾙ格納ﾃﾞｨﾚｸﾄﾘURLの取得に失敗しました", m_settings.m_strIniPath.c_str()));
+    m_settings.m_strFixFileName = ReadProfileText(m_settings.m_strIniPath, prefix + "FixFileName");
+    if (m_settings.m_strFixFileName.empty())
+        return fail(StrFormat("設定ﾌｧｲﾙ[%s]から更新ﾌｧｲﾙ名の取得に失敗しました", m_settings.m_strIniPath.c_str()));
+    m_settings.m_strAppName = DefaultAppName(m_nMode);
+    std::string appNameSet = ReadProfileText(m_settings.m_strIniPath, "AppName");
+    if (!appNameSet.empty())
+        m_settings.m_strAppName = appNameSet;
     // Room for several keys: a publisher lists the old and the new one while rotating.
-    m_strPublicKeys = ReadProfileText(m_strIniPath, prefix + "PublicKey", 4096);
-    UINT timeout = ::GetPrivateProfileIntA(kSection, "Timeout", kDefaultTimeout, m_strIniPath.c_str());
-    m_nTimeout = timeout > 0 && timeout <= 3600 ? timeout : kDefaultTimeout;
-
-    // What a killed run left is dealt with before the Ver files are looked at: a half-written one is
-    // no Ver file, and a question about Ver files must not keep an interrupted update from being undone.
-    if (bRecover) {
-        FindInstallation();
-        // What a run with administrator rights left, only such a run can undo or finish.
-        const BOOL bMayRecover = FindGenerations(TRUE).empty() || CanWriteInstallation();
-        if (!bMayRecover)
-            NeedRights("前回中断された作業の復旧");
-        BOOL recovered = bMayRecover && LockInstallation() && RecoverInterruptedWork();
-        m_lock.Release();
-        if (!recovered) {
-            if (!bQuiet)
-                EndDialog(IDCANCEL);
-            return FALSE;
-        }
-    }
-    if (!GetZynInfo(bQuiet))
-        return fail(StrFormat("%sのﾊﾞｰｼﾞｮﾝを取得できませんでした", m_strAppName.c_str()));
-    // A temporary folder that cannot be named at all gives way to a folder of the program's own on the
-    // installation's volume.
-    if (m_strTempPath.empty() && !RixRootOf(m_strCadFolder).empty()) {
-        m_strTempPath = RixRootOf(m_strCadFolder) + "~ZYNTMP\\";
-        RixMakeFolder(m_strTempPath);
-        m_strWorkDir = StrFormat("%s%s\\", m_strTempPath.c_str(), m_pApp->m_pszAppName);
-    }
-    CountRollbackLogs();
-    MakeAgentString();
+    m_settings.m_strPublicKeys = ReadProfileText(m_settings.m_strIniPath, prefix + "PublicKey", 4096);
+    UINT timeout = ::GetPrivateProfileIntA(kSection, "Timeout", kDefaultTimeout, m_settings.m_strIniPath.c_str());
+    m_settings.m_nTimeout = timeout > 0 && timeout <= 3600 ? timeout : kDefaultTimeout;
     return TRUE;
 }
 
-void CZynUpdateDlg::MakeAgentString() {
-    m_strAgent = StrFormat("ZynUpdate MODE:%d", Mode());
+void CDiscovery::MakeAgentString() {
+    m_settings.m_strAgent = StrFormat("ZynUpdate MODE:%d", m_nMode);
 
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     ::GetVersionExA(&version);
-    m_strAgent += StrFormat(" OS:%lu.%lu.%lu", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber);
+    m_settings.m_strAgent += StrFormat(" OS:%lu.%lu.%lu", version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber);
 
     SYSTEM_INFO system = {};
     ::GetNativeSystemInfo(&system);
     if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
-        m_strAgent += "(x64)";
+        m_settings.m_strAgent += "(x64)";
     else if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL)
-        m_strAgent += "(x86)";
-    m_strAgent += StrFormat(" CPU:%lu.%X.%X.%X", system.dwProcessorType, system.wProcessorLevel,
+        m_settings.m_strAgent += "(x86)";
+    m_settings.m_strAgent += StrFormat(" CPU:%lu.%X.%X.%X", system.dwProcessorType, system.wProcessorLevel,
                             HIBYTE(system.wProcessorRevision), LOBYTE(system.wProcessorRevision));
 }

@@ -1,12 +1,12 @@
+#include "Discovery.h"
+
 #include <algorithm>
 
 #include "Format.h"
 #include "Manifest.h"
 #include "MemberName.h"
-#include "MessageBox.h"
 #include "UpdateFileCheck.h"
 #include "VersionText.h"
-#include "ZynUpdateDlg.h"
 
 namespace {
 const char* VerdictText(ManifestVerdict verdict) {
@@ -33,55 +33,54 @@ const char* VerdictText(ManifestVerdict verdict) {
 }
 }  // namespace
 
-const char* CZynUpdateDlg::DistrustRelease(const std::string& verUrl, const std::string& version, int code,
+const char* CDiscovery::DistrustRelease(const std::string& verUrl, const std::string& version, int code,
                                            const std::string& verText, CReleaseManifest& manifest, UrlFailure& why) {
     why = kUrlNotRead;
     std::vector<CPublicKey> keys;
-    if (!ParsePublicKeys(m_strPublicKeys, keys))
+    if (!ParsePublicKeys(m_settings.m_strPublicKeys, keys))
         return "公開鍵設定不正";
     // One byte beyond the limit is enough to refuse a longer manifest, whatever length is announced.
     std::string manifestText;
-    if (!ReadUrlFile(verUrl + ".sig", manifestText, static_cast<DWORD>(kManifestLimit + 1), TRUE, &why))
+    if (!Server().ReadUrlFile(verUrl + ".sig", manifestText, static_cast<DWORD>(kManifestLimit + 1), TRUE, &why))
         return "署名ﾌｧｲﾙなし";
     CReleaseExpectation expected;
     expected.version = version;
     expected.revision = ParseRevision(verText);
     expected.verText = verText;
-    expected.file = StrFormat("%s%d.EXE", m_strFixFileName.c_str(), code);
+    expected.file = StrFormat("%s%d.EXE", m_settings.m_strFixFileName.c_str(), code);
     expected.now = UtcNow();
-    expected.product = Utf8OfCodePage932(m_strAppName);
+    expected.product = Utf8OfCodePage932(m_settings.m_strAppName);
     // The manifest is judged byte for byte: one with a zero byte anywhere is malformed.
     ManifestVerdict verdict = CheckManifest(manifestText, keys, expected, manifest);
     return verdict == kManifestTrusted ? nullptr : VerdictText(verdict);
 }
 
-BOOL CZynUpdateDlg::CheckSignedRelease(const std::string& verText, BOOL bQuiet) {
-    m_nUpdateLength = 0;
-    m_strUpdateSha256.clear();
-    m_removed.clear();
-    if (m_strPublicKeys.empty())
+BOOL CDiscovery::CheckSignedRelease(const std::string& verText, BOOL bQuiet) {
+    m_release.m_nUpdateLength = 0;
+    m_release.m_strUpdateSha256.clear();
+    m_release.m_removed.clear();
+    m_release.m_strDistrust.clear();
+    if (m_settings.m_strPublicKeys.empty())
         return TRUE;
     CReleaseManifest manifest;
     UrlFailure why = kUrlNotRead;
-    const char* reason = DistrustRelease(m_strVerUrl, VerFileVersionText(m_strVerFile), m_nVersion, verText, manifest, why);
+    const char* reason = DistrustRelease(m_release.m_strVerUrl, VerFileVersionText(m_installation.m_strVerFile), m_installation.m_nVersion, verText, manifest, why);
     if (!reason) {
-        m_nUpdateLength = manifest.length;
-        m_strUpdateSha256 = manifest.sha256;
+        m_release.m_nUpdateLength = manifest.length;
+        m_release.m_strUpdateSha256 = manifest.sha256;
         // Named as the archive names its members: from the root the archive maps onto.
         for (std::string name : manifest.removed) {
             std::replace(name.begin(), name.end(), '/', '\\');
-            m_removed.push_back(m_strCadDir + name);
+            m_release.m_removed.push_back(m_installation.m_strCadDir + name);
         }
         return TRUE;
     }
-    m_bCheckToldWhy = why != kUrlNotRead;
-    if (!bQuiet && !m_bCheckToldWhy)
-        AfxMessageBox(StrFormat("更新情報の署名を検証できませんでした\n更新は行いません (%s)", reason),
-                      MB_OK | MB_ICONWARNING);
+    m_release.m_bCheckToldWhy = why != kUrlNotRead;
+    m_release.m_strDistrust = reason;
+    if (!bQuiet && !m_release.m_bCheckToldWhy)
+        m_person.Show(StrFormat("更新情報の署名を検証できませんでした\n更新は行いません (%s)", reason), "",
+                      MB_OK | MB_ICONWARNING, CQuestion::kNone, CCause::kSignature);
+    else if (!m_release.m_bCheckToldWhy)
+        m_person.Fail(CCause::kSignature);
     return FALSE;
-}
-
-BOOL CZynUpdateDlg::UpdateFileVerified(const std::string& path) const {
-    // With keys set, a file is trusted only against the manifest of the last check that passed.
-    return m_strPublicKeys.empty() || FileMatchesRelease(path, m_nUpdateLength, m_strUpdateSha256);
 }

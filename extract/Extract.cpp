@@ -1,12 +1,11 @@
+#include "Extraction.h"
+
 #include <algorithm>
 #include <memory>
 
-#include "ProgressDlg.h"
 #include "RixPath.h"
 #include "RixUnZip32.h"
 #include "VersionText.h"
-#include "ZynUpdateApp.h"
-#include "ZynUpdateDlg.h"
 
 namespace {
 // Whether the DLL's result blames the archive, rather than this machine (memory, disk, rights) or the DLL.
@@ -20,18 +19,18 @@ struct CExtractedFile {
     std::string path;
     CFileHandle file;
 };
-struct CExtraction {
+struct CExtractionRun {
     const CRixUnZip32& unzip;
     const std::string& folder;
     std::vector<CExtractedFile> files;
 };
 // The DLL gives its callbacks no other way in than a process-wide pointer.
-CExtraction* g_pExtraction = nullptr;
+CExtractionRun* g_pExtraction = nullptr;
 
 int WINAPI OnUnzipExtracted(LPCSTR path, unsigned long) {
     // A callback of the DLL: nothing may be thrown back into it. A file that cannot be held stops it.
     try {
-        CExtraction& extraction = *g_pExtraction;
+        CExtractionRun& extraction = *g_pExtraction;
         const std::string name = path ? path : "";
         CFileHandle file = extraction.unzip.TakeExtractedFile();
         if (!file || name.size() <= extraction.folder.size() ||
@@ -45,23 +44,33 @@ int WINAPI OnUnzipExtracted(LPCSTR path, unsigned long) {
 }
 }  // namespace
 
-int CZynUpdateDlg::Extract() {
-    m_bArchiveAtFault = FALSE;
+CProgress* g_pProgressDlg = nullptr;
+
+std::string InstalledPath(const std::string& file, const std::string& workDir, const std::string& cadDir) {
+    if (workDir.empty())
+        return file;
+    std::string path = file;
+    for (size_t at = path.find(workDir); at != std::string::npos; at = path.find(workDir, at + cadDir.size()))
+        path.replace(at, workDir.size(), cadDir);
+    return path;
+}
+
+int CExtraction::Extract() {
+    m_work.m_bArchiveAtFault = FALSE;
     if (!ClearWorkFolder())
         return 0;
     CRixUnZip32 unzip;
-    CExtraction extraction{unzip, m_strWorkDir, {}};
+    CExtractionRun extraction{unzip, m_settings.m_strWorkDir, {}};
     {
-        // The DLL gives no other way to reach the dialog than this process-wide pointer.
-        auto progress = std::make_unique<CProgressDlg>();
+        // The DLL gives no other way to reach the progress than this process-wide pointer.
+        std::unique_ptr<CProgress> progress = m_person.StartProgress();
         g_pProgressDlg = progress.get();
         g_pExtraction = &extraction;
-        progress->Create(this);
         progress->EnableCancel(FALSE);
-        progress->SetWindowText("解凍中");
-        m_pApp->BeginWaitCursor();
-        unzip.Unzip(m_strWorkDir, m_strUpdateFile, OnUnzipPrint, nullptr, OnUnzipExtracted);
-        m_pApp->EndWaitCursor();
+        progress->SetCaption("解凍中");
+        m_person.ShowBusy(TRUE);
+        unzip.Unzip(m_settings.m_strWorkDir, m_update.m_strUpdateFile, OnUnzipPrint, nullptr, OnUnzipExtracted);
+        m_person.ShowBusy(FALSE);
         g_pExtraction = nullptr;
         g_pProgressDlg = nullptr;
     }
@@ -73,8 +82,9 @@ int CZynUpdateDlg::Extract() {
     const int result = unzip.GetResult();
     if (files.empty() || (result != PK_OK && result != PK_WARN)) {
         // An archive that extracts without error to no file holds nothing to install.
-        m_bArchiveAtFault = IsArchiveFault(result) || (files.empty() && (result == PK_OK || result == PK_WARN));
-        MessageBox("展開された更新ﾌｧｲﾙを取得できませんでした", "CZynUpdateDlg::Extract", MB_OK);
+        m_work.m_bArchiveAtFault = IsArchiveFault(result) || (files.empty() && (result == PK_OK || result == PK_WARN));
+        const CCause cause = m_work.m_bArchiveAtFault ? CCause::kArchive : result == PK_DISK ? CCause::kDiskFull : CCause::kOther;
+        m_person.Show("展開された更新ﾌｧｲﾙを取得できませんでした", "CZynUpdateDlg::Extract", MB_OK, CQuestion::kNone, cause);
         return 0;
     }
     // In the same order on every machine, whatever order the archive lists them in.
@@ -86,17 +96,17 @@ int CZynUpdateDlg::Extract() {
         std::string name = InstalledPath(file.path), folder = name;
         RixSetPathParts(folder, nullptr, nullptr, "", "");
         return !(IsVerFileName(RixSetPathParts(name, "", "", nullptr, nullptr)) &&
-                 ::lstrcmpiA(folder.c_str(), m_strCadFolder.c_str()) == 0);
+                 ::lstrcmpiA(folder.c_str(), m_installation.m_strCadFolder.c_str()) == 0);
     });
-    m_files.clear();
+    m_work.m_files.clear();
     for (CExtractedFile& file : files) {
-        m_files.push_back(file.path);
-        m_extracted.push_back(std::move(file.file));
+        m_work.m_files.push_back(file.path);
+        m_work.m_extracted.push_back(std::move(file.file));
     }
     return 1;
 }
 
-int WINAPI CZynUpdateDlg::OnUnzipPrint(LPSTR text, unsigned long length) {
+int WINAPI CExtraction::OnUnzipPrint(LPSTR text, unsigned long length) {
     // A callback of the DLL: nothing may be thrown back into it.
     if (!g_pProgressDlg || !g_pProgressDlg->IsDue())
         return static_cast<int>(length);

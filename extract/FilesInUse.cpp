@@ -1,9 +1,8 @@
+#include "Extraction.h"
+
 #include "Handle.h"
-#include "MessageBox.h"
-#include "ProgressDlg.h"
 #include "RixModuleUsers.h"
 #include "RixPath.h"
-#include "ZynUpdateDlg.h"
 
 namespace {
 // What stands in the way of replacing an installed file.
@@ -52,19 +51,18 @@ std::string Lines(const std::vector<std::string>& paths) {
 }
 }  // namespace
 
-int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
-    CProgressDlg progress;
-    progress.Create(this);
-    progress.SetRange(0, static_cast<int>(files.size()));
-    progress.EnableCancel(FALSE);
-    progress.SetWindowText("ﾌｧｲﾙの使用ﾁｪｯｸ中");
+int CExtraction::CheckFilesInUse(std::vector<std::string> files) {
+    std::unique_ptr<CProgress> progress = m_person.StartProgress();
+    progress->SetRange(0, static_cast<int>(files.size()));
+    progress->EnableCancel(FALSE);
+    progress->SetCaption("ﾌｧｲﾙの使用ﾁｪｯｸ中");
     std::string self;
     RixGetModulePath(self, TRUE);
     for (;;) {
         std::vector<std::string> blocked, folders, denied;
         for (size_t i = 0; i < files.size(); ++i) {
-            if (progress.IsDue() || i + 1 == files.size())
-                progress.SetPos(static_cast<int>(i + 1));
+            if (progress->IsDue() || i + 1 == files.size())
+                progress->SetPos(static_cast<int>(i + 1));
             std::string installed = InstalledPath(files[i]);
             switch (FindObstacle(installed, self)) {
             case kInUse:
@@ -87,7 +85,8 @@ int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
                 text += "下記はｲﾝｽﾄｰﾙ先ではﾌｫﾙﾀﾞのため、更新ﾌｧｲﾙで置き換えられません\n" + Lines(folders);
             if (!denied.empty())
                 text += "下記ﾌｧｲﾙを書き換える権限がありません\n" + Lines(denied);
-            AfxMessageBox(text, MB_OK | MB_ICONSTOP);
+            m_person.Show(text, "", MB_OK | MB_ICONSTOP, CQuestion::kNone,
+                          denied.empty() ? CCause::kOther : CCause::kNoRights);
             return 0;
         }
         if (blocked.empty())
@@ -107,7 +106,7 @@ int CZynUpdateDlg::CheckFilesInUse(std::vector<std::string> files) {
             }
             text += "\n";
         }
-        if (AfxMessageBox(text, MB_RETRYCANCEL) != IDRETRY)
+        if (m_person.Show(text, "", MB_RETRYCANCEL, CQuestion::kFilesInUse, CCause::kFilesInUse) != IDRETRY)
             return 0;
     }
 }

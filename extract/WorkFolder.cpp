@@ -1,12 +1,13 @@
+#include "Extraction.h"
+
 #include <windows.h>
 
 #include <sddl.h>
 
 #include "Format.h"
 #include "Handle.h"
-#include "InstallFile.h"
+#include "RixFiles.h"
 #include "RixPath.h"
-#include "ZynUpdateDlg.h"
 
 namespace {
 // At the root of the installation's volume: an extracted path is five bytes longer than the installed one.
@@ -21,7 +22,7 @@ bool RemoveTree(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return IsMissing(::GetLastError());
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return DeleteName(path) != FALSE;
+        return RixDeleteFile(path) != FALSE;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         const std::string folder = RixTrailBackslash(path, TRUE);
         WIN32_FIND_DATAA data;
@@ -55,43 +56,45 @@ bool MakeOwnFolder(const std::string& folder) {
 }
 }  // namespace
 
-void CZynUpdateDlg::ChooseWorkFolder() {
-    const std::string root = RixRootOf(m_strCadFolder);
+void CExtraction::ChooseWorkFolder() {
+    const std::string root = RixRootOf(m_installation.m_strCadFolder);
     const std::string own = root + kOwnWorkFolder;
     if (root.empty() || own.size() >= MAX_PATH)
         return;
     // Made here to learn whether the volume lets this user make it; the extraction makes it anew.
     if (::GetFileAttributesA(own.c_str()) != INVALID_FILE_ATTRIBUTES || MakeOwnFolder(own))
-        m_strWorkDir = own;
+        m_settings.m_strWorkDir = own;
 }
 
-BOOL CZynUpdateDlg::ClearWorkFolder() {
-    m_extracted.clear();
+BOOL CExtraction::ClearWorkFolder() {
+    m_work.m_extracted.clear();
     const char caption[] = "CZynUpdateDlg::Extract";
     // A file that stays (held open by another program) could be taken for part of the update.
-    if (!RemoveTree(m_strWorkDir)) {
-        MessageBox(StrFormat("作業ﾌｫﾙﾀﾞ[%s]を空にできませんでした\n中のﾌｧｲﾙを使用しているｱﾌﾟﾘｹｰｼｮﾝを終了してください",
-                             m_strWorkDir.c_str()),
-                   caption, MB_OK);
+    if (!RemoveTree(m_settings.m_strWorkDir)) {
+        m_person.Show(
+            StrFormat("作業ﾌｫﾙﾀﾞ[%s]を空にできませんでした\n中のﾌｧｲﾙを使用しているｱﾌﾟﾘｹｰｼｮﾝを終了してください",
+                      m_settings.m_strWorkDir.c_str()),
+            caption, MB_OK, CQuestion::kNone, CCause::kFilesInUse);
         return FALSE;
     }
-    if (!MakeOwnFolder(m_strWorkDir)) {
-        MessageBox(StrFormat("作業ﾌｫﾙﾀﾞ[%s]を作成できませんでした", m_strWorkDir.c_str()) + FailureCause(::GetLastError()),
-                   caption, MB_OK);
+    if (!MakeOwnFolder(m_settings.m_strWorkDir)) {
+        const DWORD error = ::GetLastError();
+        m_person.Show(StrFormat("作業ﾌｫﾙﾀﾞ[%s]を作成できませんでした", m_settings.m_strWorkDir.c_str()) + FailureCause(error), caption,
+                      MB_OK, CQuestion::kNone, CauseOfError(error));
         return FALSE;
     }
     return TRUE;
 }
 
-void CZynUpdateDlg::DropWorkFolder() {
-    m_extracted.clear();
-    RemoveTree(m_strWorkDir);
+void CExtraction::DropWorkFolder() {
+    m_work.m_extracted.clear();
+    RemoveTree(m_settings.m_strWorkDir);
 }
 
-CFileHandle CZynUpdateDlg::TakeExtracted(size_t index) {
-    if (index >= m_extracted.size() || !m_extracted[index])
+CFileHandle CExtraction::TakeExtracted(size_t index) {
+    if (index >= m_work.m_extracted.size() || !m_work.m_extracted[index])
         return CFileHandle();
-    CFileHandle file = std::move(m_extracted[index]);
+    CFileHandle file = std::move(m_work.m_extracted[index]);
     LARGE_INTEGER start = {};
     ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);  // the extraction left it at its end
     return file;

@@ -6,10 +6,10 @@
 #include "Format.h"
 #include "Handle.h"
 #include "HttpRequest.h"
-#include "InstallFile.h"
 #include "PartialDownload.h"
-#include "ProgressDlg.h"
-#include "ZynUpdateDlg.h"
+#include "RixFiles.h"
+#include "Server.h"
+#include "UpdateFileCheck.h"
 
 namespace {
 const char kDownloadFailed[] = "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞに失敗しました";
@@ -19,15 +19,15 @@ const char kNotAsSigned[] = "更新ﾌｧｲﾙが署名された内容と一致
 const char kCancelled[] = "更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中断しました";
 const char kSendFailed[] = "作成したHTTP要求の発行ができませんでした";
 
-// The download waits for the server's answer with its progress dialog shown, Cancel heard.
+// The download waits for the server's answer with its progress shown, Cancel heard.
 class CProgressWait : public CServerWait {
 public:
-    CProgressWait(CProgressDlg& progress, BOOL bAskCredentials) : m_progress(progress), m_bAsk(bAskCredentials) {}
+    CProgressWait(CProgress& progress, BOOL bAskCredentials) : m_progress(progress), m_bAsk(bAskCredentials) {}
     BOOL KeepWaiting() override { return !m_progress.CheckCancel(); }
-    HWND CredentialsOwner() override { return m_bAsk ? m_progress.m_hWnd : nullptr; }
+    HWND CredentialsOwner() override { return m_bAsk ? m_progress.Owner() : nullptr; }
 
 private:
-    CProgressDlg& m_progress;
+    CProgress& m_progress;
     BOOL m_bAsk;
 };
 
@@ -40,16 +40,19 @@ std::string Validator(const CHttpRequest& request) {
 }
 
 // Copies the body into file until done reaches total; null when all bytes arrived, else the
-// message that says why the copy stopped. Only a failed write makes the bytes so far useless.
-const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG total, CProgressDlg& progress,
-                     bool& bUseless) {
+// message that says why the copy stopped, and cause. Only a failed write makes the bytes so far useless.
+const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG total, CProgress& progress,
+                     bool& bUseless, CCause& cause) {
     std::vector<char> bytes;
     CSpeedFloor floor(::GetTickCount64(), done);
+    cause = CCause::kServer;
     while (done < total) {
         if (progress.IsDue()) {
             progress.SetPos(DownloadPosition(done, total));
-            if (progress.CheckCancel())
+            if (progress.CheckCancel()) {
+                cause = CCause::kOther;
                 return kCancelled;
+            }
             if (floor.TooSlow(::GetTickCount64(), done))
                 return "ｻｰﾊﾞからの転送が遅すぎるため更新ﾌｧｲﾙのﾀﾞｳﾝﾛｰﾄﾞを中止しました";
         }
@@ -57,8 +60,10 @@ const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG
         DWORD size = static_cast<DWORD>(bytes.size() < total - done ? bytes.size() : total - done);
         DWORD written = 0;
         bUseless = !::WriteFile(file, bytes.data(), size, &written, nullptr) || written != size;
-        if (bUseless)
+        if (bUseless) {
+            cause = CauseOfError(::GetLastError());
             return kWriteFailed;
+        }
         done += size;
         // A body that ends before the announced length is as broken as a failed read,
         // but what did arrive is as good as any later rest.
@@ -70,16 +75,22 @@ const char* CopyBody(CBodyReader& reader, HANDLE file, ULONGLONG done, ULONGLONG
 }
 }  // namespace
 
-BOOL CZynUpdateDlg::Download() {
+BOOL UpdateFileVerified(const CUpdateFile& update, const std::string& path) {
+    // With keys set, a file is trusted only against the manifest of the last check that passed.
+    return update.m_strUpdateSha256.empty() ||
+           FileMatchesRelease(path, update.m_nUpdateLength, update.m_strUpdateSha256);
+}
+
+BOOL CServer::Download(const CUpdateFile& update) {
     const char caption[] = "CZynUpdateDlg::Download";
     // Only a complete download ever carries the final name, which a later run offers to reuse.
-    const std::string partial = m_strUpdateFile + ".tmp";
+    const std::string partial = update.m_strUpdateFile + ".tmp";
     const std::string sourcePath = DownloadSourcePath(partial);
     // A partial file of the same URL, with what names the server's file, is resumed from its end.
     CDownloadSource source;
     ULONGLONG resumeFrom = 0;
     WIN32_FILE_ATTRIBUTE_DATA partialData = {};
-    if (ReadDownloadSource(sourcePath, source) && source.url == m_strUpdateUrl &&
+    if (ReadDownloadSource(sourcePath, source) && source.url == update.m_strUpdateUrl &&
         ::GetFileAttributesExA(partial.c_str(), GetFileExInfoStandard, &partialData)) {
         ULONGLONG size = (static_cast<ULONGLONG>(partialData.nFileSizeHigh) << 32) | partialData.nFileSizeLow;
         resumeFrom = size < source.length ? size : 0;
@@ -88,65 +99,67 @@ BOOL CZynUpdateDlg::Download() {
     // replace it, and a later run would offer it again. The partial file stays only while
     // it can be resumed.
     bool bResumable = resumeFrom > 0;
-    CProgressDlg progress;
-    auto fail = [&](const std::string& message) {
-        progress.DestroyWindow();
-        MessageBox(message, caption, MB_OK);
+    std::unique_ptr<CProgress> progress;
+    auto fail = [&](const std::string& message, CCause cause) {
+        progress.reset();
+        m_person.Show(message, caption, MB_OK, CQuestion::kNone, cause);
         if (!bResumable) {
             ::DeleteFileA(partial.c_str());
             ::DeleteFileA(sourcePath.c_str());
         }
-        ::DeleteFileA(m_strUpdateFile.c_str());
+        ::DeleteFileA(update.m_strUpdateFile.c_str());
         return FALSE;
     };
     // An older file that another program holds open fails here, not after the whole body.
-    if (!DeleteName(m_strUpdateFile))
-        return fail(kCreateFailed);
+    if (!RixDeleteFile(update.m_strUpdateFile))
+        return fail(kCreateFailed, CauseOfError(::GetLastError()));
 
     std::shared_ptr<CInternetHandle> internet = Internet();
     if (!internet)
-        return fail("ｲﾝﾀｰﾈｯﾄを開けませんでした");
+        return fail("ｲﾝﾀｰﾈｯﾄを開けませんでした", CCause::kOther);
     if (::InternetSetStatusCallback(internet->get(), IgnoreInternetStatus) == INTERNET_INVALID_STATUS_CALLBACK)
-        return fail("ｺｰﾙﾊﾞｯｸを設定できませんでした");
+        return fail("ｺｰﾙﾊﾞｯｸを設定できませんでした", CCause::kOther);
 
     // The rest only, and only while the server's file is the one the partial file began.
     std::string headers;
     if (resumeFrom > 0)
         headers = "Range: bytes=" + std::to_string(resumeFrom) + "-\r\nIf-Range: " + source.validator + "\r\n";
     // Shown from the request on: Cancel is heard while the server keeps its answer back.
-    progress.Create(this);
-    progress.SetRange(0, 100);
-    progress.SetWindowText("ﾀﾞｳﾝﾛｰﾄﾞ中");
-    CProgressWait wait(progress, m_bAskCredentials);
+    progress = m_person.StartProgress();
+    progress->SetRange(0, 100);
+    progress->SetCaption("ﾀﾞｳﾝﾛｰﾄﾞ中");
+    CProgressWait wait(*progress, m_access.m_bAskCredentials);
     // The update file goes to disk once, here, and not into WinINet's cache as well.
-    CHttpRequest request(internet, m_nTimeout);
-    switch (request.Send(m_strUpdateUrl, INTERNET_FLAG_NO_CACHE_WRITE, headers, wait)) {
+    CHttpRequest request(internet, m_access.m_nTimeout);
+    switch (request.Send(update.m_strUpdateUrl, INTERNET_FLAG_NO_CACHE_WRITE, headers, wait)) {
     case kHttpConnectFailed:
-        return fail("サーバへ接続できませんでした");
+        return fail("サーバへ接続できませんでした", CCause::kServer);
     case kHttpRequestFailed:
-        return fail("HTTP要求の作成ができませんでした");
+        return fail("HTTP要求の作成ができませんでした", CCause::kServer);
     case kHttpAbandoned:
-        return fail(kCancelled);
+        return fail(kCancelled, CCause::kOther);
     case kHttpAnswered:
         break;
     default:  // a proxy or certificate failure names its cause
-        return fail(request.Cause().empty() ? kSendFailed : std::string(kSendFailed) + "\n" + request.Cause());
+        return fail(request.Cause().empty() ? kSendFailed : std::string(kSendFailed) + "\n" + request.Cause(),
+                    CCause::kServer);
     }
 
     std::string status = request.Header(HTTP_QUERY_STATUS_CODE);
     if (status.empty())
-        return fail("ｽﾃｰﾀｽを取得できませんでした");
+        return fail("ｽﾃｰﾀｽを取得できませんでした", CCause::kServer);
     const int code = std::atoi(status.c_str());
     const bool bRest = resumeFrom > 0 && code == 206;
     if (code != 200 && !bRest) {
         bResumable = bResumable && code != 416;  // a range the file does not have
-        return fail(StrFormat("更新ﾌｧｲﾙ[%s]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=%s)", UrlObject(m_strUpdateUrl).c_str(),
-                              status.c_str()));
+        return fail(StrFormat("更新ﾌｧｲﾙ[%s]を取得できませんでした (ｽﾃｰﾀｽｺｰﾄﾞ=%s)", UrlObject(update.m_strUpdateUrl).c_str(),
+                              status.c_str()),
+                    CCause::kServer);
     }
     ULONGLONG length = 0;
     // A length beyond what the unzip DLL reads could only end in a failed extraction.
     if (!ParseByteCount(request.Header(HTTP_QUERY_CONTENT_LENGTH), length) || length > kMaxUpdateBytes)
-        return fail("更新ﾌｧｲﾙの長さを取得できませんでした");
+        return fail("更新ﾌｧｲﾙの長さを取得できませんでした", CCause::kServer);
 
     ULONGLONG done = 0;
     ULONGLONG total = length;
@@ -157,7 +170,7 @@ BOOL CZynUpdateDlg::Download() {
         bResumable = ParseContentRange(request.Header(HTTP_QUERY_CONTENT_RANGE), first, last, total) &&
                      first == resumeFrom && total == source.length && last + 1 == total && length == total - first;
         if (!bResumable)
-            return fail(kDownloadFailed);
+            return fail(kDownloadFailed, CCause::kServer);
         done = first;
         file.reset(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
@@ -171,38 +184,41 @@ BOOL CZynUpdateDlg::Download() {
         ::DeleteFileA(sourcePath.c_str());
         file.reset(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
-        CDownloadSource served{m_strUpdateUrl, total, Validator(request)};
+        CDownloadSource served{update.m_strUpdateUrl, total, Validator(request)};
         bResumable = file && !served.validator.empty() && WriteDownloadSource(sourcePath, served);
     }
     if (!file) {
         bResumable = false;
-        return fail(kCreateFailed);
+        return fail(kCreateFailed, CauseOfError(::GetLastError()));
     }
     // A signed release names its length: no byte beyond it is ever read.
-    if (!m_strPublicKeys.empty() && total != m_nUpdateLength) {
+    if (!update.m_strUpdateSha256.empty() && total != update.m_nUpdateLength) {
         file.reset();
         bResumable = false;
-        return fail(kNotAsSigned);
+        return fail(kNotAsSigned, CCause::kSignature);
     }
 
     CBodyReader reader(request);
     bool bUseless = false;
-    const char* failure = CopyBody(reader, file.get(), done, total, progress, bUseless);
+    CCause cause = CCause::kNone;
+    const char* failure = CopyBody(reader, file.get(), done, total, *progress, bUseless, cause);
     bResumable = bResumable && !bUseless;
     file.reset();
-    if (!failure && !UpdateFileVerified(partial)) {
+    if (!failure && !UpdateFileVerified(update, partial)) {
         failure = kNotAsSigned;
+        cause = CCause::kSignature;
         bResumable = false;
     }
     // Not flushed first: a file that a crash leaves short or empty under the final name fails
     // the signature or the archive's own checks before anything is installed from it, and
     // is then fetched again.
-    if (!failure && !MoveName(partial, m_strUpdateFile)) {
+    if (!failure && !RixMoveFile(partial, update.m_strUpdateFile)) {
         failure = kCreateFailed;
+        cause = CauseOfError(::GetLastError());
         bResumable = false;
     }
     if (failure)
-        return fail(failure);
+        return fail(failure, cause);
     ::DeleteFileA(sourcePath.c_str());
     return TRUE;
 }

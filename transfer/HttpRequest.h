@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Handle.h"
+#include "Person.h"
 
 const int kMaxRedirects = 5;
 
@@ -23,27 +24,6 @@ enum HttpResult {
     kHttpProxyCancelled,      // the user cancelled the proxy's credentials dialog
     kHttpProxyRefused,        // the proxy refused the credentials given (with 401)
     kHttpCertificateRefused,  // the server's certificate is not trusted, expired or for another name
-};
-
-// What the caller does while it waits for the server.
-class CServerWait {
-public:
-    virtual ~CServerWait() = default;
-    // Keeps the caller's windows answering; FALSE: stop waiting.
-    virtual BOOL KeepWaiting() = 0;
-    // The window that owns the proxy's credentials dialog; null: nobody may be asked.
-    virtual HWND CredentialsOwner() = 0;
-};
-
-// Waits without windows: until the deadline, asking for credentials only if given an owner.
-class CQuietWait : public CServerWait {
-public:
-    explicit CQuietWait(HWND hCredentialsOwner) : m_hOwner(hCredentialsOwner) {}
-    BOOL KeepWaiting() override { return TRUE; }
-    HWND CredentialsOwner() override { return m_hOwner; }
-
-private:
-    HWND m_hOwner;
 };
 
 // The path of url from its first "/", as the request names it.

@@ -2,35 +2,44 @@
 
 #include "Format.h"
 #include "HttpRequest.h"
-#include "ZynUpdateDlg.h"
+#include "Server.h"
 
-std::shared_ptr<CInternetHandle> CZynUpdateDlg::Internet() {
-    if (!m_pInternet || !*m_pInternet) {
-        m_pInternet = std::make_shared<CInternetHandle>(
-            ::InternetOpenA(m_strAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+std::shared_ptr<CInternetHandle> CServer::Internet() {
+    std::shared_ptr<CInternetHandle>& internet = m_access.m_pInternet;
+    if (!internet || !*internet) {
+        internet = std::make_shared<CInternetHandle>(
+            ::InternetOpenA(m_access.m_strAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     }
-    return *m_pInternet ? m_pInternet : nullptr;
+    return *internet ? internet : nullptr;
 }
 
-BOOL CZynUpdateDlg::ReadUrlFile(const std::string& url, std::string& text, DWORD limit, BOOL bQuiet, UrlFailure* pWhy) {
+BOOL CServer::ReadUrlFile(const std::string& url, std::string& text, DWORD limit, BOOL bQuiet, UrlFailure* pWhy) {
     const char caption[] = "CZynUpdateDlg::ReadUrlFile";
+    // The server's failures, said unless bQuiet; an unattended run knows their cause either way.
+    auto fail = [this, bQuiet, caption](const std::string& message) {
+        if (bQuiet)
+            m_person.Fail(CCause::kServer);
+        else
+            m_person.Show(message, caption, MB_OK, CQuestion::kNone, CCause::kServer);
+        return FALSE;
+    };
     UrlFailure ignored = kUrlNotRead;
     UrlFailure& why = pWhy ? *pWhy : ignored;
     why = kUrlNotRead;
     text.clear();
     std::shared_ptr<CInternetHandle> internet = Internet();
     if (!internet) {
-        MessageBox("InternetOpenに失敗しました", caption, MB_OK);
+        m_person.Show("InternetOpenに失敗しました", caption, MB_OK, CQuestion::kNone, CCause::kOther);
         return FALSE;
     }
-    std::unique_ptr<CServerWait> wait = MakeServerWait();
-    CHttpRequest request(internet, m_nTimeout);
+    std::unique_ptr<CServerWait> wait = m_person.StartWait(m_access.m_bAskCredentials);
+    CHttpRequest request(internet, m_access.m_nTimeout);
     const HttpResult sent = request.Send(url, INTERNET_FLAG_RELOAD, "", *wait);
     const std::string opened = StrFormat("指定URL[%s]を開けませんでした", url.c_str());
     // The proxy and the certificates are the machine's: what fails there is said even to an
     // unattended run, once, and no "no update" follows it.
     if (!request.Cause().empty()) {
-        MessageBox(opened + "\n" + request.Cause(), caption, MB_OK);
+        m_person.Show(opened + "\n" + request.Cause(), caption, MB_OK, CQuestion::kNone, CCause::kServer);
         why = kUrlToldWhy;
         return FALSE;
     }
@@ -38,19 +47,17 @@ BOOL CZynUpdateDlg::ReadUrlFile(const std::string& url, std::string& text, DWORD
         why = kUrlAbandoned;
         return FALSE;
     }
-    if (sent != kHttpAnswered) {
-        if (!bQuiet)
-            MessageBox(opened, caption, MB_OK);
-        return FALSE;
-    }
+    if (sent != kHttpAnswered)
+        return fail(opened);
     std::string status = request.Header(HTTP_QUERY_STATUS_CODE);
-    if (status.empty()) {
-        if (!bQuiet)
-            MessageBox("ｽﾃｰﾀｽを取得できませんでした", caption, MB_OK);
-        return FALSE;
-    }
-    // Any answer but 200 means the file is not there; the callers word that.
-    if (std::atoi(status.c_str()) != 200)
+    if (status.empty())
+        return fail("ｽﾃｰﾀｽを取得できませんでした");
+    // Any answer but 200 means the file is not there; the callers word that. A server that failed
+    // is no answer that nothing is there.
+    const int code = std::atoi(status.c_str());
+    if (code >= 500)
+        m_person.Fail(CCause::kServer);
+    if (code != 200)
         return FALSE;
     // Within the same deadline as the headers: a body that trickles in ends there too.
     const HttpResult read = request.ReadBody(text, limit, *wait);
@@ -58,10 +65,7 @@ BOOL CZynUpdateDlg::ReadUrlFile(const std::string& url, std::string& text, DWORD
         why = kUrlAbandoned;
         return FALSE;
     }
-    if (read != kHttpAnswered) {
-        if (!bQuiet)
-            MessageBox("ファイルを読み込み出来ませんでした", caption, MB_OK);
-        return FALSE;
-    }
+    if (read != kHttpAnswered)
+        return fail("ファイルを読み込み出来ませんでした");
     return TRUE;
 }

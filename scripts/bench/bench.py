@@ -6,6 +6,7 @@ cp and the native steps) runs on one CPU; this script and the update server on a
 Data sets, generated once into <build>/bench:
   r200  2,000 files of 100 KB, half random, half text
   r10k  10,000 files of 1 KB, the same mix
+  r400  400 files of 256 KiB, all random: large incompressible files
   r1g   one file of 1 GB, half random, half text (peak memory; run once)
 Each is installed as an older revision under D:\\bench\\<set>\\CAD, and its update is a
 self-extracting archive whose members mirror the installation from the drive root."""
@@ -29,7 +30,8 @@ import zyn  # noqa: E402  the tests' window facts and drive D:
 
 BUILD = zyn.BUILD
 DATA = os.path.join(BUILD, "bench")
-SETS = {"r200": (2000, 100_000), "r10k": (10_000, 1000), "r1g": (1, 1 << 30)}
+SETS = {"r200": (2000, 100_000), "r10k": (10_000, 1000), "r400": (400, 1 << 18), "r1g": (1, 1 << 30)}
+RANDOM_ONLY = {"r400"}
 RATE = 12_500_000  # 100 Mbit/s
 MB = 1_000_000
 
@@ -102,7 +104,9 @@ def generate(name, corpus):
                 # A hundred files a folder: under Wine each new name is looked up by reading its whole folder.
                 member = "data/%03d/%05d.%s" % (i // 100, i, "txt" if i % 2 else "bin")
                 with open(os.path.join(old, member), "wb") as installed, archive.open(cad + "/" + member, "w") as new:
-                    for old_piece, new_piece in zip(member_chunks(i, size, 1, corpus), member_chunks(i, size, 2, corpus)):
+                    parity = 0 if name in RANDOM_ONLY else i  # even files random
+                    for old_piece, new_piece in zip(member_chunks(parity, size, 1, corpus),
+                                                    member_chunks(parity, size, 2, corpus)):
                         installed.write(old_piece)
                         new.write(new_piece)
     open(done, "w").close()
@@ -365,6 +369,9 @@ def main():
             seconds, peak = whole_update(args.cpu, "r200", port)
             add(("r200", "whole"), seconds)
             add(("r200", "peak"), peak / 1000)
+            add(("r400", "whole"), whole_update(args.cpu, "r400", port)[0])
+            reference = native(args.cpu, "r400", port, ())
+            add(("r400", "native whole"), reference["download"] + reference["extract"] + reference["copy"])
             place("r200", port)
             url = "http://127.0.0.1:%d/rate=%d/r200/UPD350.EXE" % (port, RATE)
             add(("r200", "limited"), operations(args.cpu, "r200", url, ["download"])["download"])
@@ -386,6 +393,8 @@ def main():
                                                 s("r200", "native copy"))]
     table = []
     row(table, "whole r200 update (-AUTO)", s("r200", "whole"), native_whole, "at most 2x", lambda n, r: n <= 2 * r)
+    row(table, "whole r400 update (-AUTO), random", s("r400", "whole"), s("r400", "native whole"), "at most 2x",
+        lambda n, r: n <= 2 * r)
     speed = size / statistics.median(s("r200", "download")) / MB
     row(table, "download, loopback (%.0f MB)" % (size / MB), s("r200", "download"), s("r200", "native download"),
         "at least 120 MB/s (now %.0f MB/s)" % speed, lambda n, r: speed >= 120)

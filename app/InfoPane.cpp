@@ -12,7 +12,7 @@ BOOL CZynUpdateDlg::DispInfo(BOOL bRestore) {
         // The text that the check read and accepted, never a second, unchecked read. A zero byte
         // would end the pane's text: it shows as a blank, as editors show it.
         if (!m_bVerText) {
-            MessageBox(StrFormat("更新内容URL[%s]を開けませんでした\n", m_strVerUrl.c_str()), caption, MB_OK);
+            Person().Show(StrFormat("更新内容URL[%s]を開けませんでした\n", m_strVerUrl.c_str()), caption, MB_OK);
             return FALSE;
         }
         text = "更新内容は以下の通りです\r\n\r\n" + m_strVerText;
@@ -23,7 +23,7 @@ BOOL CZynUpdateDlg::DispInfo(BOOL bRestore) {
         text = StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]の内容は以下の通りです\r\n\r\n", log.c_str());
         CStdioFile file(std::fopen(log.c_str(), "rb"));
         if (!file) {
-            MessageBox(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]を開けませんでした\n", log.c_str()), caption, MB_OK);
+            Person().Show(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]を開けませんでした\n", log.c_str()), caption, MB_OK);
             return FALSE;
         }
         char piece[4096];
