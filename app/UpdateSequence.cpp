@@ -6,6 +6,9 @@
 #include "ZynUpdateDlg.h"
 
 namespace {
+// The one line, in the progress and the log, that tells of an update that could not use its deltas.
+const char kDeltasUnusableNote[] = "差分更新ﾌｧｲﾙを使用できないため、更新ﾌｧｲﾙ全体をﾀﾞｳﾝﾛｰﾄﾞします";
+
 // The extracted files are let go and the work folder removed however the update ends.
 class CWorkFolderScope {
 public:
@@ -36,6 +39,25 @@ BOOL CZynUpdateDlg::ExecUpdate() {
     if (bWritable && Mode() == 0 && !ClearStrayGenerations())
         return FALSE;
 
+    // From the installed revision's deltas only what changed inside the files comes down; the whole archive
+    // serves when they cannot, and when an earlier run left it here.
+    std::string whyNotDeltas;
+    if (bWritable && !m_delta.m_strUpdateUrl.empty() && _access(m_strUpdateFile.c_str(), 0) != 0) {
+        Extraction().ChooseWorkFolder();
+        CWorkFolderScope workFolder(*this);
+        switch (UpdateFromDeltas(whyNotDeltas)) {
+        case kDeltasMade:
+            return InstallWorkFiles();
+        case kDeltasStopped:
+            return FALSE;
+        case kDeltasUnusable:
+            break;
+        }
+    }
+    const std::string fallback = whyNotDeltas.empty() ? "" : kDeltasUnusableNote;
+    if (!fallback.empty())
+        Person().Note(fallback + " (" + whyNotDeltas + ")");
+
     BOOL download = TRUE;
     if (_access(m_strUpdateFile.c_str(), 0) == 0)
         download = !bForCaller &&
@@ -46,7 +68,7 @@ BOOL CZynUpdateDlg::ExecUpdate() {
     // A kept file that is not the signed release is fetched again.
     if (!download && !UpdateFileVerified(m_strUpdateFile))
         download = TRUE;
-    if (download && !Download())
+    if (download && !Server().Download(*this, nullptr, fallback))
         return FALSE;
     if (!bWritable) {
         const BOOL updated = RunElevated(kElevatedUpdate, "更新") == 0;
@@ -65,6 +87,24 @@ BOOL CZynUpdateDlg::ExecUpdate() {
                       "CZynUpdateDlg::ExecUpdate", MB_OK, CQuestion::kNone, CCause::kArchive);
         return FALSE;
     }
+    return InstallWorkFiles();
+}
+
+CZynUpdateDlg::DeltaOutcome CZynUpdateDlg::UpdateFromDeltas(std::string& why) {
+    // A delta archive is of no use after its update, nor after one that could not use it: it never stays.
+    struct CDeltaFileScope {
+        const std::string& path;
+        ~CDeltaFileScope() { RixDeleteFile(path); }
+    } deltaFile{m_delta.m_strUpdateFile};
+    // Without a reason the step stopped after saying why: the person cancelled, or the work folder failed.
+    if (!::UpdateFileVerified(m_delta, m_delta.m_strUpdateFile) && !Server().Download(m_delta, &why))
+        return why.empty() ? kDeltasStopped : kDeltasUnusable;
+    if (!Extraction().ExtractDeltas(m_delta, why))
+        return why.empty() ? kDeltasStopped : kDeltasUnusable;
+    return kDeltasMade;
+}
+
+BOOL CZynUpdateDlg::InstallWorkFiles() {
     std::vector<std::string> touched = m_files;  // the removals are installed paths already
     touched.insert(touched.end(), m_removed.begin(), m_removed.end());
     if (CheckFilesInUse(touched) == 0)

@@ -37,6 +37,13 @@ public:
     void OnDeleteBackup();
     void OnExit();
     BOOL ExecUpdate();
+    // What came of trying the installed revision's deltas before the whole archive.
+    enum DeltaOutcome { kDeltasMade, kDeltasStopped, kDeltasUnusable };
+    // Downloads the delta archive (or takes the verified one an earlier run left) and makes the new files in
+    // the work folder; kDeltasUnusable with why, unshown; kDeltasStopped after its message.
+    DeltaOutcome UpdateFromDeltas(std::string& why);
+    // Checks that no program holds a file about to change and installs the work files as a new generation.
+    BOOL InstallWorkFiles();
     // Starts the data manager without waiting; FALSE (after its message) when it did not start.
     BOOL StartDataManager();
     // Runs this program again with administrator rights for operation (kElevated...), with the arguments this

@@ -47,6 +47,9 @@ struct CRelease : CUpdateFile {
     std::vector<std::string> m_removed;
     // Why the keys did not vouch for the newer revision the last check found; empty when they did.
     std::string m_strDistrust;
+    // The signed archive of binary deltas from the installed revision, when the release has one
+    // (m_strUpdateUrl empty when not): far smaller than the whole, tried first.
+    CUpdateFile m_delta;
 };
 
 class CDiscovery {

@@ -60,6 +60,7 @@ BOOL CDiscovery::CheckSignedRelease(const std::string& verText, BOOL bQuiet) {
     m_release.m_strUpdateSha256.clear();
     m_release.m_removed.clear();
     m_release.m_strDistrust.clear();
+    m_release.m_delta = CUpdateFile();
     if (m_settings.m_strPublicKeys.empty())
         return TRUE;
     CReleaseManifest manifest;
@@ -72,6 +73,15 @@ BOOL CDiscovery::CheckSignedRelease(const std::string& verText, BOOL bQuiet) {
         for (std::string name : manifest.removed) {
             std::replace(name.begin(), name.end(), '/', '\\');
             m_release.m_removed.push_back(m_installation.m_strCadDir + name);
+        }
+        const CDeltaAnnouncement& delta = manifest.delta;
+        if (!delta.file.empty() && delta.fromRevision == m_installation.m_nRevision) {
+            m_release.m_delta.m_strUpdateUrl = m_settings.m_strFixDirUrl + delta.file;
+            m_release.m_delta.m_strUpdateFile = StrFormat("%s%s%d_%d_%d.DLT", m_settings.m_strTempPath.c_str(),
+                                                          m_settings.m_strFixFileName.c_str(), m_installation.m_nVersion,
+                                                          delta.fromRevision, manifest.revision);
+            m_release.m_delta.m_nUpdateLength = delta.length;
+            m_release.m_delta.m_strUpdateSha256 = delta.sha256;
         }
         return TRUE;
     }

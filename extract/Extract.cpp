@@ -15,10 +15,6 @@ bool IsArchiveFault(int result) {
 
 // The files that the DLL reports as it extracts them, each with a handle taken from the DLL before it let go,
 // so that nothing else can have written to it since.
-struct CExtractedFile {
-    std::string path;
-    CFileHandle file;
-};
 struct CExtractionRun {
     const CRixUnZip32& unzip;
     const std::string& folder;
@@ -55,7 +51,14 @@ std::string InstalledPath(const std::string& file, const std::string& workDir, c
     return path;
 }
 
-int CExtraction::Extract() {
+int CExtraction::ExtractDeltas(const CUpdateFile& deltas, std::string& why) {
+    m_strWhy.clear();
+    const int extracted = Unpack(deltas, TRUE);
+    why = m_strWhy;
+    return extracted;
+}
+
+int CExtraction::Unpack(const CUpdateFile& archive, BOOL bDeltas) {
     m_work.m_bArchiveAtFault = FALSE;
     if (!ClearWorkFolder())
         return 0;
@@ -69,7 +72,7 @@ int CExtraction::Extract() {
         progress->EnableCancel(FALSE);
         progress->SetCaption("解凍中");
         m_person.ShowBusy(TRUE);
-        unzip.Unzip(m_settings.m_strWorkDir, m_update.m_strUpdateFile, OnUnzipPrint, nullptr, OnUnzipExtracted);
+        unzip.Unzip(m_settings.m_strWorkDir, archive.m_strUpdateFile, OnUnzipPrint, nullptr, OnUnzipExtracted);
         m_person.ShowBusy(FALSE);
         g_pExtraction = nullptr;
         g_pProgressDlg = nullptr;
@@ -80,11 +83,18 @@ int CExtraction::Extract() {
     // be installed; a warning is no failure.
     std::vector<CExtractedFile>& files = extraction.files;
     const int result = unzip.GetResult();
+    const char failed[] = "展開された更新ﾌｧｲﾙを取得できませんでした";
+    if (bDeltas && (files.empty() || (result != PK_OK && result != PK_WARN))) {
+        m_strWhy = failed;
+        return 0;
+    }
+    if (bDeltas && !MakeFromDeltas(files))
+        return 0;
     if (files.empty() || (result != PK_OK && result != PK_WARN)) {
         // An archive that extracts without error to no file holds nothing to install.
         m_work.m_bArchiveAtFault = IsArchiveFault(result) || (files.empty() && (result == PK_OK || result == PK_WARN));
         const CCause cause = m_work.m_bArchiveAtFault ? CCause::kArchive : result == PK_DISK ? CCause::kDiskFull : CCause::kOther;
-        m_person.Show("展開された更新ﾌｧｲﾙを取得できませんでした", "CZynUpdateDlg::Extract", MB_OK, CQuestion::kNone, cause);
+        m_person.Show(failed, "CZynUpdateDlg::Extract", MB_OK, CQuestion::kNone, cause);
         return 0;
     }
     // In the same order on every machine, whatever order the archive lists them in.

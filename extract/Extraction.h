@@ -18,6 +18,12 @@ struct CWorkFiles {
     BOOL m_bArchiveAtFault = FALSE;
 };
 
+// A file as the extraction left it, held shut to writers since it was written.
+struct CExtractedFile {
+    std::string path;
+    CFileHandle file;
+};
+
 // The installed file that a file of the work folder replaces; an installed path stays as it is.
 std::string InstalledPath(const std::string& file, const std::string& workDir, const std::string& cadDir);
 
@@ -29,7 +35,12 @@ public:
 
     // 1 when the update file's members are in the work folder and listed in m_files, the Ver file last; 0
     // after its message, with m_bArchiveAtFault set when the archive itself is what failed.
-    int Extract();
+    int Extract() { return Unpack(m_update, FALSE); }
+    // The same from an archive of deltas against the installed revision: each member named with kDeltaSuffix
+    // after a file's name makes that file from the installed one, which must be the file it was made
+    // against, and must make exactly the file it promises. 1 when every file is made; 0, with why set and
+    // nothing shown, when the whole archive must serve instead.
+    int ExtractDeltas(const CUpdateFile& deltas, std::string& why);
     static int WINAPI OnUnzipPrint(LPSTR text, unsigned long length);
     // 1 when no installed counterpart of files is held open (possibly after the person closed programs and
     // retried), 0 when not.
@@ -48,6 +59,11 @@ public:
     CFileHandle TakeExtracted(size_t index);
 
 private:
+    // Extracts archive into a cleared work folder; with bDeltas, makes the files of its deltas and says a
+    // failure only in m_strWhy.
+    int Unpack(const CUpdateFile& archive, BOOL bDeltas);
+    // Replaces each delta among files with the file it makes; FALSE, with m_strWhy, at the first that fails.
+    BOOL MakeFromDeltas(std::vector<CExtractedFile>& files);
     std::string InstalledPath(const std::string& file) const {
         return ::InstalledPath(file, m_settings.m_strWorkDir, m_installation.m_strCadDir);
     }
@@ -57,6 +73,7 @@ private:
     const CUpdateFile& m_update;
     CWorkFiles& m_work;
     CPerson& m_person;
+    std::string m_strWhy;
 };
 
 // The progress of the running extraction, for the unzip print callback.

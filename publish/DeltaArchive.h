@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "Delta.h"
 #include "Manifest.h"
 #include "Release.h"
 #include "Tree.h"
-
-// A delta's member name is its file's with this after it.
-const char kDeltaSuffix[] = ".ZYNDELTA";
 
 // From options.previous, the last release's tree, to files (verFile among them, whose content is
 // verText). announced gets the archive's name, the previous revision, length and hash; archive

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "Handle.h"
+
 const char kDeltaMagic[4] = {'Z', 'D', 'L', 'T'};
 const DWORD kDeltaVersion = 1;
 const size_t kDeltaHeaderBytes = 4 + 4 + 8 + 8 + 32 + 32 + 3 * 16;
@@ -45,9 +47,16 @@ enum DeltaResult {
 // Makes newPath (code page 932, not the old path) from oldPath and the delta, in constant
 // memory: the old file is read where the control stream points, the streams are inflated
 // as they are used and the new file written in order. Anything but kDeltaApplied leaves
-// no new file. systemError, if given, gets the Windows error of a failed read or write.
+// no new file. systemError, if given, gets the Windows error of a failed read or write;
+// pMade, if given, the new file still open from its start, closed to writers since it was made.
 DeltaResult ApplyDelta(const std::string& oldPath, const std::string& deltaPath, const std::string& newPath,
-                       DWORD* systemError = nullptr);
+                       DWORD* systemError = nullptr, CFileHandle* pMade = nullptr);
+// The same from a delta already open for reading (from an extraction that keeps it shut to writers).
+DeltaResult ApplyDelta(const std::string& oldPath, HANDLE delta, const std::string& newPath,
+                       DWORD* systemError = nullptr, CFileHandle* pMade = nullptr);
+
+// In a delta archive, the member that makes a file carries the file's name and this after it.
+const char kDeltaSuffix[] = ".ZYNDELTA";
 
 // When code moves, the references in it change by the same amount after the same
 // instruction bytes: the difference after two given old bytes, once seen twice in a row,

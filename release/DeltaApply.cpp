@@ -144,8 +144,9 @@ private:
 class CNewFile {
 public:
     explicit CNewFile(const std::string& path) : m_strPath(path) {
-        m_file.reset(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+        // Read back by whoever takes it; others may read it too, never write.
+        m_file.reset(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         m_nError = m_file ? 0 : ::GetLastError();
         m_buffer.reserve(4 * kBlock);
     }
@@ -179,6 +180,12 @@ public:
     DWORD Error() const { return m_nError; }
     BOOL Digest(BYTE digest[kSha256Bytes]) { return m_hash.Digest(digest); }
     void Keep() { m_bKept = TRUE; }
+    // The kept file, open from its start.
+    CFileHandle Take() {
+        LARGE_INTEGER start = {};
+        ::SetFilePointerEx(m_file.get(), start, nullptr, FILE_BEGIN);
+        return std::move(m_file);
+    }
 
 private:
     std::string m_strPath;
@@ -230,20 +237,18 @@ BOOL ParseHeader(const BYTE* bytes, ULONGLONG deltaSize, CDeltaHeader& header) {
     return streams == deltaSize - kDeltaHeaderBytes;
 }
 
-DeltaResult Apply(const std::string& oldPath, const std::string& deltaPath, const std::string& newPath,
-                  DWORD& error) {
-    CFileHandle delta(::CreateFileA(deltaPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+DeltaResult Apply(const std::string& oldPath, HANDLE delta, const std::string& newPath, DWORD& error,
+                  CFileHandle* pMade) {
     BYTE headerBytes[kDeltaHeaderBytes] = {};
     LARGE_INTEGER deltaSize = {};
-    if (!delta || !::GetFileSizeEx(delta.get(), &deltaSize)) {
+    if (delta == INVALID_HANDLE_VALUE || !::GetFileSizeEx(delta, &deltaSize)) {
         error = ::GetLastError();
         return kDeltaDamaged;
     }
     CDeltaHeader header;
     if (static_cast<ULONGLONG>(deltaSize.QuadPart) < kDeltaHeaderBytes)
         return kDeltaDamaged;
-    if (!ReadAt(delta.get(), 0, headerBytes, kDeltaHeaderBytes)) {
+    if (!ReadAt(delta, 0, headerBytes, kDeltaHeaderBytes)) {
         error = ::GetLastError();
         return kDeltaDamaged;
     }
@@ -265,9 +270,9 @@ DeltaResult Apply(const std::string& oldPath, const std::string& deltaPath, cons
         return kDeltaOtherOldFile;
 
     ULONGLONG offset = kDeltaHeaderBytes;
-    CInflateSource control(delta.get(), offset, header.packed[0], header.raw[0]);
-    CInflateSource packedDifference(delta.get(), offset += header.packed[0], header.packed[1], header.raw[1]);
-    CInflateSource extra(delta.get(), offset += header.packed[1], header.packed[2], header.raw[2]);
+    CInflateSource control(delta, offset, header.packed[0], header.raw[0]);
+    CInflateSource packedDifference(delta, offset += header.packed[0], header.packed[1], header.raw[1]);
+    CInflateSource extra(delta, offset += header.packed[1], header.packed[2], header.raw[2]);
     CDifferenceSource difference(packedDifference);
     CNewFile out(newPath);
     if (!out.Created()) {
@@ -333,14 +338,23 @@ DeltaResult Apply(const std::string& oldPath, const std::string& deltaPath, cons
     if (!out.Digest(digest) || std::memcmp(digest, header.newHash, kSha256Bytes) != 0)
         return kDeltaResultMismatch;
     out.Keep();
+    if (pMade)
+        *pMade = out.Take();
     return kDeltaApplied;
 }
 }  // namespace
 
 DeltaResult ApplyDelta(const std::string& oldPath, const std::string& deltaPath, const std::string& newPath,
-                       DWORD* systemError) {
+                       DWORD* systemError, CFileHandle* pMade) {
+    CFileHandle delta(::CreateFileA(deltaPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    return ApplyDelta(oldPath, delta.get(), newPath, systemError, pMade);
+}
+
+DeltaResult ApplyDelta(const std::string& oldPath, HANDLE delta, const std::string& newPath, DWORD* systemError,
+                       CFileHandle* pMade) {
     DWORD error = 0;
-    const DeltaResult result = Apply(oldPath, deltaPath, newPath, error);
+    const DeltaResult result = Apply(oldPath, delta, newPath, error, pMade);
     if (systemError)
         *systemError = error;
     return result;

@@ -81,7 +81,9 @@ BOOL UpdateFileVerified(const CUpdateFile& update, const std::string& path) {
            FileMatchesRelease(path, update.m_nUpdateLength, update.m_strUpdateSha256);
 }
 
-BOOL CServer::Download(const CUpdateFile& update) {
+BOOL CServer::Download(const CUpdateFile& update, std::string* pQuietFailure, const std::string& note) {
+    if (pQuietFailure)
+        pQuietFailure->clear();
     const char caption[] = "CZynUpdateDlg::Download";
     // Only a complete download ever carries the final name, which a later run offers to reuse.
     const std::string partial = update.m_strUpdateFile + ".tmp";
@@ -102,7 +104,10 @@ BOOL CServer::Download(const CUpdateFile& update) {
     std::unique_ptr<CProgress> progress;
     auto fail = [&](const std::string& message, CCause cause) {
         progress.reset();
-        m_person.Show(message, caption, MB_OK, CQuestion::kNone, cause);
+        if (pQuietFailure && message != kCancelled)
+            *pQuietFailure = message;
+        else
+            m_person.Show(message, caption, MB_OK, CQuestion::kNone, cause);
         if (!bResumable) {
             ::DeleteFileA(partial.c_str());
             ::DeleteFileA(sourcePath.c_str());
@@ -128,6 +133,8 @@ BOOL CServer::Download(const CUpdateFile& update) {
     progress = m_person.StartProgress();
     progress->SetRange(0, 100);
     progress->SetCaption("ﾀﾞｳﾝﾛｰﾄﾞ中");
+    if (!note.empty())
+        progress->SetMessage(note);
     CProgressWait wait(*progress, m_access.m_bAskCredentials);
     // The update file goes to disk once, here, and not into WinINet's cache as well.
     CHttpRequest request(internet, m_access.m_nTimeout);

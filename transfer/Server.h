@@ -39,7 +39,10 @@ public:
     BOOL ReadUrlFile(const std::string& url, std::string& text, DWORD limit, BOOL bQuiet, UrlFailure* pWhy = nullptr);
     // Fetches update.m_strUpdateUrl into update.m_strUpdateFile, resuming what an interrupted download
     // left; TRUE only when the whole file is there (with the signed length and hash, if promised).
-    BOOL Download(const CUpdateFile& update);
+    // With pQuietFailure, a failure is not shown but told there, except the person's Cancel, which is
+    // shown and leaves it empty. note, if any, is the progress's first line.
+    BOOL Download(const CUpdateFile& update, std::string* pQuietFailure = nullptr,
+                  const std::string& note = std::string());
 
 private:
     CServerAccess& m_access;
