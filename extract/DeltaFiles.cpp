@@ -41,7 +41,7 @@ BOOL CExtraction::MakeFromDeltas(std::vector<CExtractedFile>& files) {
         progress->SetMessage(RixSetPathParts(name, "", "", nullptr, nullptr));
         DWORD error = 0;
         CFileHandle file;
-        const DeltaResult result = ApplyDelta(installed, delta.file.get(), made, &error, &file);
+        const DeltaResult result = ApplyDelta(installed, delta.file, made, &error, &file);
         if (result != kDeltaApplied) {
             m_strWhy = DeltaFailure(result, installed, error);
             return FALSE;

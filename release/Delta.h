@@ -52,7 +52,7 @@ enum DeltaResult {
 DeltaResult ApplyDelta(const std::string& oldPath, const std::string& deltaPath, const std::string& newPath,
                        DWORD* systemError = nullptr, CFileHandle* pMade = nullptr);
 // The same from a delta already open for reading (from an extraction that keeps it shut to writers).
-DeltaResult ApplyDelta(const std::string& oldPath, HANDLE delta, const std::string& newPath,
+DeltaResult ApplyDelta(const std::string& oldPath, const CFileHandle& delta, const std::string& newPath,
                        DWORD* systemError = nullptr, CFileHandle* pMade = nullptr);
 
 // In a delta archive, the member that makes a file carries the file's name and this after it.

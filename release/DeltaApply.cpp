@@ -348,13 +348,13 @@ DeltaResult ApplyDelta(const std::string& oldPath, const std::string& deltaPath,
                        DWORD* systemError, CFileHandle* pMade) {
     CFileHandle delta(::CreateFileA(deltaPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    return ApplyDelta(oldPath, delta.get(), newPath, systemError, pMade);
+    return ApplyDelta(oldPath, delta, newPath, systemError, pMade);
 }
 
-DeltaResult ApplyDelta(const std::string& oldPath, HANDLE delta, const std::string& newPath, DWORD* systemError,
-                       CFileHandle* pMade) {
+DeltaResult ApplyDelta(const std::string& oldPath, const CFileHandle& delta, const std::string& newPath,
+                       DWORD* systemError, CFileHandle* pMade) {
     DWORD error = 0;
-    const DeltaResult result = Apply(oldPath, delta, newPath, error, pMade);
+    const DeltaResult result = Apply(oldPath, delta.get(), newPath, error, pMade);
     if (systemError)
         *systemError = error;
     return result;

@@ -2,8 +2,9 @@
 # The speed and memory benchmark (see the README): builds the program and its operations'
 # timer, then runs scripts/bench/bench.py with Wine's server, the display and every timed
 # process on one CPU (BENCH_CPU, default the last), the update server on another.
-# Arguments go to bench.py: --runs N (default 3), --skip-1g. With --deltas-only first, only
-# the delta table runs (scripts/bench/deltas.py, which takes the arguments after it).
+# Arguments go to bench.py: --runs N (default 3), --skip-1g, --delta-updates-only. The delta
+# sizes against bsdiff, xdelta3 and zstd follow; with --deltas-only first, only they run
+# (scripts/bench/deltas.py, which takes the arguments after it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 deltas_only=""
@@ -60,4 +61,5 @@ if [ -n "$deltas_only" ]; then
   exit
 fi
 taskset -c "$other" python3 "$root/scripts/bench/bench.py" --cpu "$cpu" "$@"
+delta_table
 echo "bench: load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

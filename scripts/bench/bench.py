@@ -25,6 +25,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
+import deltaupdates  # noqa: E402
 import updates  # noqa: E402  the tests' update layout: the stub and the Ver text
 import zyn  # noqa: E402  the tests' window facts and drive D:
 
@@ -115,14 +116,17 @@ def generate(name, corpus):
 # ---- the installation on drive D:
 
 
-def place(name, port):
-    """Installs the older revision afresh, with the program, its settings and a data manager."""
+def place(name, port, folder=None, keys=None):
+    """Installs the older revision afresh, with the program, its settings (with keys, the publisher's public
+    key) and a data manager; the server's folder is the set's unless given."""
     base = zyn.linux_path("D:\\bench\\" + name)
     shutil.rmtree(base, ignore_errors=True)
     os.makedirs(os.path.join(base, "tmp"))
     subprocess.run(["cp", "-a", os.path.join(DATA, name, "old"), os.path.join(base, "CAD")], check=True)
-    exe = zyn.install_program("D:\\bench\\%s\\CAD\\Update" % name, {
-        "FixDirUrl": "http://127.0.0.1:%d/%s/" % (port, name), "FixFileName": "UPD", "Timeout": 60})
+    settings = {"FixDirUrl": "http://127.0.0.1:%d/%s/" % (port, folder or name), "FixFileName": "UPD", "Timeout": 60}
+    if keys:
+        settings["PublicKey"] = keys
+    exe = zyn.install_program("D:\\bench\\%s\\CAD\\Update" % name, settings)
     shutil.copy(os.path.join(BUILD, "tools", "ZynImpDataManager.exe"), os.path.join(base, "CAD"))
     settle()
     return base, exe
@@ -187,9 +191,9 @@ class Helper:
         self.process.wait(10)
 
 
-def whole_update(cpu, name, port):
+def whole_update(cpu, name, port, folder=None, keys=None):
     """The real ZynUpdate.exe -AUTO: seconds from its start to its success box, and its peak KB."""
-    base, exe = place(name, port)
+    base, exe = place(name, port, folder, keys)
     helper = Helper(cpu)
     try:
         for variable in ("TMP", "TEMP"):
@@ -341,12 +345,15 @@ def main():
     parser.add_argument("--cpu", type=int, required=True, help="the CPU of every timed process")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--skip-1g", action="store_true", help="leave out the 1 GB case")
+    parser.add_argument("--delta-updates-only", action="store_true", help="only the full and delta updates")
     args = parser.parse_args()
 
     corpus = text_corpus()
     for name in SETS:
         if name != "r1g" or not args.skip_1g:
             generate(name, corpus)
+    for name in ("pairs", "r200d"):
+        deltaupdates.prepare(name)
     server = subprocess.Popen([sys.executable, os.path.join(HERE, "server.py"), os.path.join(DATA, "srv")],
                               stdout=subprocess.PIPE)
     port = int(server.stdout.readline())
@@ -358,6 +365,9 @@ def main():
     try:
         for run in range(args.runs):
             print("run %d of %d ..." % (run + 1, args.runs), flush=True)
+            deltaupdates.updates(whole_update, args.cpu, port, add)
+            if args.delta_updates_only:
+                continue
             for name, file_phases, bare in (("r200", ["inuse", "replace", "restore"], []),
                                             ("r10k", ["inuse"], ["bare-open", "bare-create"])):
                 place(name, port)
@@ -375,7 +385,7 @@ def main():
             place("r200", port)
             url = "http://127.0.0.1:%d/rate=%d/r200/UPD350.EXE" % (port, RATE)
             add(("r200", "limited"), operations(args.cpu, "r200", url, ["download"])["download"])
-        if not args.skip_1g:
+        if not args.skip_1g and not args.delta_updates_only:
             print("the 1 GB case ...", flush=True)
             seconds, peak = whole_update(args.cpu, "r1g", port)
             add(("r1g", "whole"), seconds)
@@ -387,6 +397,9 @@ def main():
         server.kill()
         server.wait()
 
+    deltaupdates.print_table(samples)
+    if args.delta_updates_only:
+        return
     s = lambda name, key: samples[(name, key)]  # noqa: E731
     size = os.path.getsize(os.path.join(DATA, "srv", "r200", "UPD350.EXE"))
     native_whole = [d + e + c for d, e, c in zip(s("r200", "native download"), s("r200", "native extract"),
