@@ -11,7 +11,7 @@ BOOL CZynUpdateDlg::DispInfo(BOOL bRestore) {
     if (!bRestore) {
         // The text that the check read and accepted, never a second, unchecked read. A zero byte
         // would end the pane's text: it shows as a blank, as editors show it.
-        if (!m_bVerText) {
+        if (m_strVerText.empty()) {  // a newer revision's text is never empty
             Person().Show(StrFormat("更新内容URL[%s]を開けませんでした\n", m_strVerUrl.c_str()), caption, MB_OK);
             return FALSE;
         }

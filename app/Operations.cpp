@@ -1,7 +1,6 @@
 // The dialog's operations: the parts of the engine built on the run's state, and the start that joins
 // them in their order.
 #include "Format.h"
-#include "RixPath.h"
 #include "ZynUpdateApp.h"
 #include "ZynUpdateDlg.h"
 
@@ -21,14 +20,12 @@ void CZynUpdateDlg::ShowStatus(BOOL bQuiet) {
 }
 
 int CZynUpdateDlg::GetZynInfo(BOOL bQuiet) {
-    m_strStatus.clear();
-    const int found = Discovery().GetZynInfo(bQuiet);
+    const int found = Discovery().GetZynInfo();
     ShowStatus(bQuiet);
     return found;
 }
 
 int CZynUpdateDlg::CheckUpdate(BOOL bQuiet) {
-    m_strStatus.clear();
     const int revision = Discovery().CheckUpdate(bQuiet);
     ShowStatus(bQuiet);
     return revision;
@@ -62,13 +59,7 @@ BOOL CZynUpdateDlg::ReadSetting(BOOL bQuiet, BOOL bRecover) {
     }
     if (!GetZynInfo(bQuiet))
         return fail(StrFormat("%sのﾊﾞｰｼﾞｮﾝを取得できませんでした", m_strAppName.c_str()));
-    // A temporary folder that cannot be named at all gives way to a folder of the program's own on the
-    // installation's volume.
-    if (m_strTempPath.empty() && !RixRootOf(m_strCadFolder).empty()) {
-        m_strTempPath = RixRootOf(m_strCadFolder) + "~ZYNTMP\\";
-        RixMakeFolder(m_strTempPath);
-        m_strWorkDir = StrFormat("%s%s\\", m_strTempPath.c_str(), m_pApp->m_pszAppName);
-    }
+    discovery.UseVolumeTempFolder(m_pApp->m_pszAppName);
     CountRollbackLogs();
     discovery.MakeAgentString();
     return TRUE;

@@ -172,12 +172,11 @@ void CZynUpdateApp::RunUnattendedUpdate(CZynUpdateDlg& dialog) {
         // A server that could not be asked, or a release its keys do not vouch for, is no answer that
         // nothing is newer: said as what it is, it aborts the update.
         if (revision == 0 && !dialog.m_bCheckToldWhy && dialog.Person().LastCause() == CCause::kServer) {
-            dialog.Person().Show(StrFormat("指定URL[%s]を開けませんでした", dialog.m_strVerUrl.c_str()),
-                                 "CZynUpdateDlg::ReadUrlFile", MB_OK, CQuestion::kNone, CCause::kServer);
+            dialog.Person().Show(UrlNotOpened(dialog.m_strVerUrl), kReadUrlCaption, MB_OK, CQuestion::kNone,
+                                 CCause::kServer);
         } else if (revision == 0 && !dialog.m_bCheckToldWhy && !dialog.m_strDistrust.empty()) {
-            dialog.Person().Show(
-                StrFormat("更新情報の署名を検証できませんでした\n更新は行いません (%s)", dialog.m_strDistrust.c_str()), "",
-                MB_OK | MB_ICONWARNING, CQuestion::kNone, CCause::kSignature);
+            dialog.Person().Show(DistrustMessage(dialog.m_strDistrust), "", MB_OK | MB_ICONWARNING, CQuestion::kNone,
+                                 CCause::kSignature);
         } else if (revision == 0 && !dialog.m_bCheckToldWhy) {
             // Nothing newer: no question, no download, nothing to abort.
             dialog.Person().Show("現在のﾘﾋﾞｼﾞｮﾝの更新ﾌｧｲﾙはありません", "", MB_OK | MB_ICONINFORMATION);

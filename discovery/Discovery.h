@@ -39,7 +39,6 @@ struct CRelease : CUpdateFile {
     std::string m_strVerUrl;
     // The server's Ver text that the last check read and accepted, byte for byte: the pane shows it.
     std::string m_strVerText;
-    BOOL m_bVerText = FALSE;
     // Whether the last check failed for a reason it has already told (the proxy, a certificate), or
     // because the user left: nothing more is to be said about it.
     BOOL m_bCheckToldWhy = FALSE;
@@ -52,6 +51,9 @@ struct CRelease : CUpdateFile {
     CUpdateFile m_delta;
 };
 
+// What a release that the keys do not vouch for is told with.
+std::string DistrustMessage(const std::string& reason);
+
 class CDiscovery {
 public:
     // nMode: the product mode; strHome: the CAD folder given with -HOME, if any.
@@ -63,14 +65,17 @@ public:
     // The settings file's part of the settings, the temporary and work folders (the work folder named
     // after appName); FALSE after its message.
     BOOL ReadSettingsFile(const char* appName);
+    // Once the installation is known: where no temporary folder could be named, ~ZYNTMP at its volume's root.
+    void UseVolumeTempFolder(const char* appName);
     void MakeAgentString();
     // Sets m_strCadFolder and m_strCadDir from -HOME, ZYN_HOME or the program's place.
     void FindInstallation();
-    int GetZynInfo(BOOL bQuiet);
+    int GetZynInfo();
     int CheckUpdate(BOOL bQuiet);
     int FindNewerVersion();
-    // With public keys configured: TRUE only when the server's signed manifest vouches for
-    // this Ver text and the revision it carries (after a message naming why not, unless bQuiet).
+    // With public keys configured: TRUE only when the server's signed manifest vouches for this Ver text
+    // and the revision it carries; then the release's removals and its delta, if any, are filled in.
+    // FALSE after a message naming why not, unless bQuiet or a message has already said it.
     BOOL CheckSignedRelease(const std::string& verText, BOOL bQuiet);
     // Why the keys do not vouch for the release of version (code) that verText at verUrl announces, or
     // null when they do: manifest then holds its promises. why says why no manifest could be read.
@@ -79,6 +84,8 @@ public:
 
 private:
     CServer Server() { return CServer(m_settings, m_person); }
+    // The temporary folder and the work folder in it, named after appName.
+    void UseTempFolder(const std::string& folder, const char* appName);
 
     CSettings& m_settings;
     CInstallation& m_installation;

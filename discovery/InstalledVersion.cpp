@@ -53,7 +53,8 @@ void CDiscovery::FindInstallation() {
     m_installation.m_strCadDir = m_nMode == 3 ? m_installation.m_strCadFolder : RixRootOf(m_installation.m_strCadFolder);
 }
 
-int CDiscovery::GetZynInfo(BOOL) {
+int CDiscovery::GetZynInfo() {
+    m_installation.m_strStatus.clear();
     m_installation.m_nRevision = 0;
     m_installation.m_nVersion = 0;
     m_installation.m_strVerFile.clear();

@@ -3,7 +3,6 @@
 #include "Format.h"
 #include "RixPath.h"
 
-
 namespace {
 const char kSection[] = "Setting";
 
@@ -66,14 +65,28 @@ std::string ReadProfileText(const std::string& iniPath, const std::string& key, 
 }
 }  // namespace
 
+void CDiscovery::UseTempFolder(const std::string& folder, const char* appName) {
+    m_settings.m_strTempPath = folder;
+    m_settings.m_strWorkDir = StrFormat("%s%s\\", folder.c_str(), appName);
+}
+
+// A temporary folder that cannot be named at all gives way to a folder of the program's own on the
+// installation's volume.
+void CDiscovery::UseVolumeTempFolder(const char* appName) {
+    const std::string root = RixRootOf(m_installation.m_strCadFolder);
+    if (!m_settings.m_strTempPath.empty() || root.empty())
+        return;
+    UseTempFolder(root + "~ZYNTMP\\", appName);
+    RixMakeFolder(m_settings.m_strTempPath);
+}
+
 BOOL CDiscovery::ReadSettingsFile(const char* appName) {
     auto fail = [this](const std::string& message) {
         m_person.Show(message, "", MB_OK, CQuestion::kNone, CCause::kOther);
         return FALSE;
     };
 
-    m_settings.m_strTempPath = TempFolder();
-    m_settings.m_strWorkDir = StrFormat("%s%s\\", m_settings.m_strTempPath.c_str(), appName);
+    UseTempFolder(TempFolder(), appName);
     RixGetModulePath(m_settings.m_strIniPath, TRUE);
     RixSetPathParts(m_settings.m_strIniPath, nullptr, nullptr, nullptr, ".ini");
 

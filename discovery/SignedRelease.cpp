@@ -5,7 +5,6 @@
 #include "Format.h"
 #include "Manifest.h"
 #include "MemberName.h"
-#include "UpdateFileCheck.h"
 #include "VersionText.h"
 
 namespace {
@@ -55,6 +54,10 @@ const char* CDiscovery::DistrustRelease(const std::string& verUrl, const std::st
     return verdict == kManifestTrusted ? nullptr : VerdictText(verdict);
 }
 
+std::string DistrustMessage(const std::string& reason) {
+    return "更新情報の署名を検証できませんでした\n更新は行いません (" + reason + ")";
+}
+
 BOOL CDiscovery::CheckSignedRelease(const std::string& verText, BOOL bQuiet) {
     m_release.m_nUpdateLength = 0;
     m_release.m_strUpdateSha256.clear();
@@ -87,10 +90,11 @@ BOOL CDiscovery::CheckSignedRelease(const std::string& verText, BOOL bQuiet) {
     }
     m_release.m_bCheckToldWhy = why != kUrlNotRead;
     m_release.m_strDistrust = reason;
-    if (!bQuiet && !m_release.m_bCheckToldWhy)
-        m_person.Show(StrFormat("更新情報の署名を検証できませんでした\n更新は行いません (%s)", reason), "",
-                      MB_OK | MB_ICONWARNING, CQuestion::kNone, CCause::kSignature);
-    else if (!m_release.m_bCheckToldWhy)
+    if (m_release.m_bCheckToldWhy)
+        return FALSE;
+    if (bQuiet)
         m_person.Fail(CCause::kSignature);
+    else
+        m_person.Show(DistrustMessage(reason), "", MB_OK | MB_ICONWARNING, CQuestion::kNone, CCause::kSignature);
     return FALSE;
 }

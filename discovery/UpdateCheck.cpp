@@ -5,10 +5,9 @@
 #include "VersionText.h"
 
 int CDiscovery::CheckUpdate(BOOL bQuiet) {
-    m_release.m_bVerText = FALSE;
     m_release.m_strVerText.clear();
     m_release.m_bCheckToldWhy = FALSE;
-    if (!GetZynInfo(bQuiet)) {
+    if (!GetZynInfo()) {
         m_person.Show("専用CADのﾊﾞｰｼﾞｮﾝを取得できませんでした", "CZynUpdateDlg::CheckUpdate", MB_OK);
         return 0;
     }
@@ -32,7 +31,6 @@ int CDiscovery::CheckUpdate(BOOL bQuiet) {
     if (!CheckSignedRelease(text, bQuiet))
         return 0;
     m_release.m_strVerText = text;
-    m_release.m_bVerText = TRUE;
     m_release.m_strUpdateUrl = StrFormat("%s%s%d.EXE", m_settings.m_strFixDirUrl.c_str(), m_settings.m_strFixFileName.c_str(), m_installation.m_nVersion);
     m_release.m_strUpdateFile = StrFormat("%s%s%d_%d.EXE", m_settings.m_strTempPath.c_str(), m_settings.m_strFixFileName.c_str(), m_installation.m_nVersion, revision);
     if (!bQuiet && m_nMode != 1)
@@ -41,7 +39,7 @@ int CDiscovery::CheckUpdate(BOOL bQuiet) {
 }
 
 int CDiscovery::FindNewerVersion() {
-    if (!GetZynInfo(FALSE))
+    if (!GetZynInfo())
         return 0;
     int newest = 0;
     std::string text;

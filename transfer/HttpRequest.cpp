@@ -24,7 +24,6 @@ struct CHttpJob {
     DWORD flags = 0;
     DWORD timeoutMs = 0;
     bool bResend = false;  // the request is sent again as it is, now with credentials
-    bool bResent = false;  // it has been
     size_t limit = 0;
     HttpResult result = kHttpAnswered;
     DWORD error = 0;          // of a failed send
@@ -34,6 +33,12 @@ struct CHttpJob {
 
 namespace {
 const DWORD kWaitSliceMs = 33;  // how long the caller's windows may go unanswered
+
+std::string UrlHost(const std::string& url) {
+    std::string host = url;
+    RixSetUrlParts(host, "", nullptr, "", "", "", "");
+    return host;
+}
 
 // When request answered with a redirect, url becomes the absolute URL it points to.
 bool FollowRedirect(HINTERNET request, std::string& url) {
@@ -58,8 +63,7 @@ bool OpenHop(CHttpJob& job) {
     job.request.reset();
     job.connection.reset();
     // The connection goes to the URL's own port, with TLS for https.
-    std::string host = job.url;
-    RixSetUrlParts(host, "", nullptr, "", "", "", "");
+    const std::string host = UrlHost(job.url);
     INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
     BOOL bSecure = FALSE;
     job.result = kHttpConnectFailed;
@@ -164,8 +168,7 @@ bool IsCertificateError(DWORD error) {
 // Each fault of the certificate on a line of its own: the administrator of a gateway that
 // inspects TLS learns which one to mend.
 std::string CertificateCause(DWORD error, DWORD flags, const std::string& url) {
-    std::string host = url;
-    RixSetUrlParts(host, "", nullptr, "", "", "", "");
+    const std::string host = UrlHost(url);
     if (error != ERROR_INTERNET_SEC_CERT_ERRORS)  // one fault, named by the error itself
         flags = error == ERROR_INTERNET_INVALID_CA              ? SECURITY_FLAG_IGNORE_UNKNOWN_CA
                 : error == ERROR_INTERNET_SEC_CERT_DATE_INVALID ? SECURITY_FLAG_IGNORE_CERT_DATE_INVALID
@@ -191,20 +194,52 @@ std::string CertificateCause(DWORD error, DWORD flags, const std::string& url) {
     return cause.empty() ? "ｻｰﾊﾞ証明書が正しくありません" : cause.substr(1);
 }
 
+// The non-empty entries of a list that separators divide.
+std::vector<std::string> ListEntries(const std::string& list, const char* separators) {
+    std::vector<std::string> entries;
+    for (size_t start = 0; start < list.size();) {
+        size_t end = list.find_first_of(separators, start);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > start)
+            entries.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return entries;
+}
+
 // Whether host is in the proxy bypass list: "<local>" for names without a dot, else patterns with * and ?.
 bool Bypassed(const std::string& host, const std::string& list) {
-    size_t start = 0;
-    while (start < list.size()) {
-        size_t end = list.find_first_of("; \t", start);
-        std::string entry = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? list.size() : end + 1;
-        if (entry.empty())
-            continue;
+    for (const std::string& entry : ListEntries(list, "; \t")) {
         if (_stricmp(entry.c_str(), "<local>") == 0 ? host.find('.') == std::string::npos
                                                     : ::PathMatchSpecA(host.c_str(), entry.c_str()))
             return true;
     }
     return false;
+}
+
+// The proxy that the settings of internet (the system's) send url through ("host:port"); empty: none.
+std::string SystemProxyFor(HINTERNET internet, const std::string& url) {
+    std::vector<char> buffer(8192);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (!::InternetQueryOptionA(internet, INTERNET_OPTION_PROXY, buffer.data(), &size))
+        return "";
+    const INTERNET_PROXY_INFO& info = *reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data());
+    if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || !info.lpszProxy)
+        return "";
+    const std::string scheme = url.substr(0, url.find(':'));
+    if (info.lpszProxyBypass && Bypassed(UrlHost(url), info.lpszProxyBypass))
+        return "";
+    // "host:port" for every scheme, or "http=host:port;https=host:port": the entry for this scheme.
+    std::string every;
+    for (const std::string& entry : ListEntries(info.lpszProxy, "; ")) {
+        size_t equals = entry.find('=');
+        if (equals == std::string::npos && every.empty())
+            every = entry;
+        else if (equals != std::string::npos && _stricmp(entry.substr(0, equals).c_str(), scheme.c_str()) == 0)
+            return entry.substr(equals + 1);
+    }
+    return every;
 }
 }  // namespace
 
@@ -217,39 +252,10 @@ std::string UrlObject(const std::string& url) {
     return object;
 }
 
-std::string SystemProxyFor(HINTERNET internet, const std::string& url) {
-    std::vector<char> buffer(8192);
-    DWORD size = static_cast<DWORD>(buffer.size());
-    if (!::InternetQueryOptionA(internet, INTERNET_OPTION_PROXY, buffer.data(), &size))
-        return "";
-    const INTERNET_PROXY_INFO& info = *reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data());
-    if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || !info.lpszProxy)
-        return "";
-    std::string host = url, scheme = url;
-    RixSetUrlParts(host, "", nullptr, "", "", "", "");
-    scheme = scheme.substr(0, scheme.find(':'));
-    if (info.lpszProxyBypass && Bypassed(host, info.lpszProxyBypass))
-        return "";
-    // "host:port" for every scheme, or "http=host:port;https=host:port": the entry for this scheme.
-    std::string list = info.lpszProxy, every;
-    size_t start = 0;
-    while (start < list.size()) {
-        size_t end = list.find_first_of("; ", start);
-        std::string entry = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? list.size() : end + 1;
-        size_t equals = entry.find('=');
-        if (equals == std::string::npos && every.empty())
-            every = entry;
-        else if (equals != std::string::npos && _stricmp(entry.substr(0, equals).c_str(), scheme.c_str()) == 0)
-            return entry.substr(equals + 1);
-    }
-    return every;
-}
-
 CHttpRequest::CHttpRequest(std::shared_ptr<CInternetHandle> internet, DWORD timeoutSeconds)
-    : m_job(std::make_shared<CHttpJob>()), m_nTimeoutMs(timeoutSeconds * 1000) {
+    : m_job(std::make_shared<CHttpJob>()) {
     m_job->internet = std::move(internet);
-    m_job->timeoutMs = m_nTimeoutMs;
+    m_job->timeoutMs = timeoutSeconds * 1000;
     auto reference = std::make_unique<std::shared_ptr<CHttpJob>>(m_job);
     // Without a thread (or its events) each step runs on the caller's thread, as it always could.
     if (m_job->go && m_job->done)
@@ -292,10 +298,11 @@ HttpResult CHttpRequest::Send(const std::string& url, DWORD flags, const std::st
     m_job->url = url;
     m_job->flags = flags | INTERNET_FLAG_NO_AUTO_REDIRECT;
     m_job->headers = headers;
-    m_job->bResend = m_job->bResent = false;
+    m_job->bResend = false;
+    bool bResent = false;  // with the credentials asked for
     m_strProxy = SystemProxyFor(m_job->internet->get(), url);
     for (;;) {
-        m_nDeadline = ::GetTickCount64() + m_nTimeoutMs;
+        m_nDeadline = ::GetTickCount64() + m_job->timeoutMs;
         m_nLast = Run(SendStep, m_nDeadline, wait);
         if (m_nLast == kHttpSendFailed && IsCertificateError(m_job->error))
             m_nLast = kHttpCertificateRefused;
@@ -305,7 +312,7 @@ HttpResult CHttpRequest::Send(const std::string& url, DWORD flags, const std::st
         // Only the system's proxy is asked about: a server's own 407 is an answer like any other.
         const std::string status = m_nLast == kHttpAnswered && !m_strProxy.empty() ? Header(HTTP_QUERY_STATUS_CODE) : "";
         // Some proxies refuse credentials with 401 rather than asking again with 407.
-        if (status == "401" && m_job->bResent)
+        if (status == "401" && bResent)
             return m_nLast = kHttpProxyRefused;
         if (status != "407")
             return m_nLast;
@@ -318,7 +325,7 @@ HttpResult CHttpRequest::Send(const std::string& url, DWORD flags, const std::st
                                           nullptr);
         if (answer != ERROR_INTERNET_FORCE_RETRY)
             return m_nLast = kHttpProxyCancelled;
-        m_job->bResend = m_job->bResent = true;
+        m_job->bResend = bResent = true;
     }
 }
 

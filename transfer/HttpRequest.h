@@ -29,9 +29,6 @@ enum HttpResult {
 // The path of url from its first "/", as the request names it.
 std::string UrlObject(const std::string& url);
 
-// The proxy that the settings of internet (the system's) send url through ("host:port"); empty: none.
-std::string SystemProxyFor(HINTERNET internet, const std::string& url);
-
 struct CHttpJob;
 
 class CHttpRequest {
@@ -62,7 +59,6 @@ private:
 
     std::shared_ptr<CHttpJob> m_job;
     CKernelHandle m_thread;
-    DWORD m_nTimeoutMs;
     ULONGLONG m_nDeadline = 0;
     HttpResult m_nLast = kHttpAnswered;
     std::string m_strProxy;

@@ -29,6 +29,10 @@ struct CUpdateFile {
     std::string m_strUpdateSha256;
 };
 
+// What a URL that could not be read is told with, under the caption kReadUrlCaption.
+std::string UrlNotOpened(const std::string& url);
+extern const char kReadUrlCaption[];
+
 class CServer {
 public:
     CServer(CServerAccess& access, CPerson& person) : m_access(access), m_person(person) {}

@@ -13,8 +13,12 @@ std::shared_ptr<CInternetHandle> CServer::Internet() {
     return *internet ? internet : nullptr;
 }
 
+const char kReadUrlCaption[] = "CZynUpdateDlg::ReadUrlFile";
+
+std::string UrlNotOpened(const std::string& url) { return StrFormat("指定URL[%s]を開けませんでした", url.c_str()); }
+
 BOOL CServer::ReadUrlFile(const std::string& url, std::string& text, DWORD limit, BOOL bQuiet, UrlFailure* pWhy) {
-    const char caption[] = "CZynUpdateDlg::ReadUrlFile";
+    const char* const caption = kReadUrlCaption;
     // The server's failures, said unless bQuiet; an unattended run knows their cause either way.
     auto fail = [this, bQuiet, caption](const std::string& message) {
         if (bQuiet)
@@ -35,7 +39,7 @@ BOOL CServer::ReadUrlFile(const std::string& url, std::string& text, DWORD limit
     std::unique_ptr<CServerWait> wait = m_person.StartWait(m_access.m_bAskCredentials);
     CHttpRequest request(internet, m_access.m_nTimeout);
     const HttpResult sent = request.Send(url, INTERNET_FLAG_RELOAD, "", *wait);
-    const std::string opened = StrFormat("指定URL[%s]を開けませんでした", url.c_str());
+    const std::string opened = UrlNotOpened(url);
     // The proxy and the certificates are the machine's: what fails there is said even to an
     // unattended run, once, and no "no update" follows it.
     if (!request.Cause().empty()) {
