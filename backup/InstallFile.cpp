@@ -37,13 +37,10 @@ bool MoveOpenFileOver(HANDLE file, const std::string& to) {
     std::vector<BYTE> rename = NameInformation<FILE_RENAME_INFO>(to, TRUE);
     if (rename.empty())
         return false;
-    CReadOnlyTarget target(to);
-    if (!RixPatiently([&] {
-            return ::SetFileInformationByHandle(file, FileRenameInfo, rename.data(), static_cast<DWORD>(rename.size()));
-        }))
-        return false;
-    target.Done();
-    return true;
+    return RixRenameOver(to, [&] {
+        return ::SetFileInformationByHandle(file, FileRenameInfo, rename.data(), static_cast<DWORD>(rename.size())) !=
+               FALSE;
+    });
 }
 
 bool LinkOpenFile(HANDLE file, const std::string& name) {
@@ -121,15 +118,19 @@ CFileHandle OpenPlaced(const std::string& path) {
                                      nullptr));
 }
 
-// Keeps the system's error across the cleanup of a failure.
+// Unknown attributes count as read-only: such a file is copied, which fails by itself if it must.
+bool IsReadOnly(const std::string& path) {
+    return (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
+}
+}  // namespace
+
 BOOL FailWithout(const std::string& temp, CFileHandle& placed) {
     DWORD error = ::GetLastError();
     placed.reset();
-    ::DeleteFileA(temp.c_str());
+    RixDeleteFile(temp);
     ::SetLastError(error);
     return FALSE;
 }
-}  // namespace
 
 bool IsOwnImage(const std::string& path) {
     std::string self;
@@ -137,7 +138,11 @@ bool IsOwnImage(const std::string& path) {
     return ::lstrcmpiA(self.c_str(), path.c_str()) == 0;
 }
 
-BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened, bool bLink) {
+BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened) {
+    // A copy, not a second name, of the running program (a name of a running image cannot be deleted) and of
+    // a read-only file (a rename over it lifts the attribute from the data that every name shares, and a
+    // second name of it could not be opened for writing when it is put back).
+    const bool bLink = !IsOwnImage(source) && !IsReadOnly(source);
     if (bLink && opened && LinkOpenFile(opened.get(), copy))
         return TRUE;
     // A name in the way goes only once no handle of its file is open.
@@ -154,7 +159,8 @@ BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHand
 CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind, CFileHandle opened) {
     const std::string temp = target + kInstallTempSuffix;
     CFileHandle placed;
-    if (kind == CSource::kUpdate || IsOwnImage(target)) {
+    // A read-only backup is copied too: a second name of its data could not be opened for writing.
+    if (kind == CSource::kUpdate || IsOwnImage(target) || IsReadOnly(source)) {
         placed = CopyToNew(source, temp, std::move(opened));
     } else if (DuplicateFile(source, temp, std::move(opened))) {
         placed = OpenPlaced(temp);

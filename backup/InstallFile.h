@@ -18,12 +18,11 @@ const char kAsideSuffix[] = ".ZYNOLD";
 // folder already holds, may instead become a second name of the same data.
 enum class CSource { kUpdate, kBackup };
 
-// Makes copy hold what source holds: with bLink a second name of the same data where the volume
-// allows (nothing is written), a copy elsewhere. Whatever copy named before goes first,
-// so that writing through an old second name can never change source. Source already
-// open (opened) is named through that handle, which is closed on return.
-BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened = CFileHandle(),
-                   bool bLink = true);
+// Makes copy hold what source holds: a second name of the same data where the volume allows (nothing is
+// written), a copy elsewhere and of the running program or a read-only file. Whatever copy named before
+// goes first, so that writing through an old second name can never change source. Source already open
+// (opened) is named through that handle, which is closed on return.
+BOOL DuplicateFile(const std::string& source, const std::string& copy, CFileHandle opened = CFileHandle());
 
 // Whether path names this program's own executable, which may only be put aside, never deleted or linked:
 // a second name of a running image could not be deleted until the program ends.
@@ -39,6 +38,8 @@ BOOL InstallFile(const std::string& source, const std::string& target, CSource k
 // is named through that handle. The program's own image is always copied.
 CFileHandle PlaceBeside(const std::string& source, const std::string& target, CSource kind,
                         CFileHandle opened = CFileHandle());
+// Closes placed and deletes temp after a failure, keeping the system's error; FALSE.
+BOOL FailWithout(const std::string& temp, CFileHandle& placed);
 // After the rename, placed still holds the installed file when it could be renamed through it (else it is
 // closed), so that the caller may flush the rename to the disk too.
 BOOL PutInPlace(CFileHandle& placed, const std::string& target);

@@ -33,15 +33,8 @@ struct CInstallJob {
 namespace {
 // The journal first, then the rename or the deletion; FALSE as CInstallQueue::Add.
 BOOL Place(CInstallJob& job, CFileHandle& placed, const std::string& target, ULONGLONG mark) {
-    if (job.journal && !job.journal->MakeDurable(mark)) {
-        const DWORD error = ::GetLastError();
-        if (placed) {
-            placed.reset();
-            ::DeleteFileA((target + kInstallTempSuffix).c_str());
-        }
-        ::SetLastError(error);
-        return FALSE;
-    }
+    if (job.journal && !job.journal->MakeDurable(mark))
+        return placed ? FailWithout(target + kInstallTempSuffix, placed) : FALSE;
     return placed ? PutInPlace(placed, target) : RixDeleteFile(target);
 }
 
@@ -64,10 +57,8 @@ DWORD WINAPI PutFilesInPlace(LPVOID parameter) {
         if (clearOnly) {
             // After a failure what waits is only cleared away, and the undo finds the
             // installed files as they were.
-            if (file.handle) {
-                file.handle.reset();
-                ::DeleteFileA((file.target + kInstallTempSuffix).c_str());
-            }
+            if (file.handle)
+                FailWithout(file.target + kInstallTempSuffix, file.handle);
         } else {
             placed = Place(job, file.handle, file.target, file.mark);
             error = ::GetLastError();

@@ -230,10 +230,7 @@ CReplaceRun::Comparison CReplaceRun::Compare(HANDLE source, HANDLE installed, co
 
 BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak, CFileHandle installed) {
     std::string failure = StrFormat("ﾌｧｲﾙ[%s]を[%s]に退避できませんでした", dst.c_str(), bak.c_str());
-    // A copy, not a second name, of the running program (a name of a running image cannot be deleted) and of
-    // a read-only file (whose attribute the replacement lifts from its data).
-    const bool bLink = !IsOwnImage(dst) && !(::GetFileAttributesA(dst.c_str()) & FILE_ATTRIBUTE_READONLY);
-    if (!DuplicateFile(dst, bak, std::move(installed), bLink)) {
+    if (!DuplicateFile(dst, bak, std::move(installed))) {
         Fail(failure);
         return FALSE;
     }

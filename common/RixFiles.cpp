@@ -38,8 +38,8 @@ private:
     CFileHandle m_file;
     DWORD m_nAttributes = 0;
 };
-}  // namespace
-
+// Runs attempt until it succeeds, again while it fails with a sharing or lock violation, for at most
+// about two seconds; the system's error of the last attempt is kept.
 bool RixPatiently(const std::function<bool()>& attempt) {
     const ULONGLONG giveUp = ::GetTickCount64() + kScannerPatienceMs;
     for (;;) {
@@ -54,6 +54,22 @@ bool RixPatiently(const std::function<bool()>& attempt) {
     }
 }
 
+// A read-only file cannot be renamed over: its attribute goes for the rename, by its name, as no handle of
+// it may be open then, and comes back unless Done() says the rename went through. The data it named goes
+// with the rename.
+class CReadOnlyTarget {
+public:
+    explicit CReadOnlyTarget(const std::string& path);
+    ~CReadOnlyTarget();
+    void Done() { m_nAttributes = 0; }
+    CReadOnlyTarget(const CReadOnlyTarget&) = delete;
+    CReadOnlyTarget& operator=(const CReadOnlyTarget&) = delete;
+
+private:
+    std::string m_path;
+    DWORD m_nAttributes = 0;
+};
+
 CReadOnlyTarget::CReadOnlyTarget(const std::string& path) : m_path(path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
@@ -67,15 +83,20 @@ CReadOnlyTarget::~CReadOnlyTarget() {
         ::SetFileAttributesA(m_path.c_str(), m_nAttributes);
     ::SetLastError(error);
 }
+}  // namespace
 
-BOOL RixMoveFile(const std::string& from, const std::string& to) {
+BOOL RixRenameOver(const std::string& to, const std::function<bool()>& rename) {
     CReadOnlyTarget target(to);
-    if (!RixPatiently([&] {
-            return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-        }))
+    if (!RixPatiently(rename))
         return FALSE;
     target.Done();
     return TRUE;
+}
+
+BOOL RixMoveFile(const std::string& from, const std::string& to) {
+    return RixRenameOver(to, [&] {
+        return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    });
 }
 
 BOOL RixDeleteFile(const std::string& path) {

@@ -10,26 +10,10 @@
 #include "Handle.h"
 #include "Person.h"
 
-// Runs attempt until it succeeds, again while it fails with a sharing or lock violation, for at most
-// about two seconds; the system's error of the last attempt is kept.
-bool RixPatiently(const std::function<bool()>& attempt);
-
-// A read-only file cannot be renamed over: its attribute goes for the rename, by its name, as no handle of
-// it may be open then, and comes back unless Done() says the rename went through. The data it named goes
-// with the rename.
-class CReadOnlyTarget {
-public:
-    explicit CReadOnlyTarget(const std::string& path);
-    ~CReadOnlyTarget();
-    void Done() { m_nAttributes = 0; }
-    CReadOnlyTarget(const CReadOnlyTarget&) = delete;
-    CReadOnlyTarget& operator=(const CReadOnlyTarget&) = delete;
-
-private:
-    std::string m_path;
-    DWORD m_nAttributes = 0;
-};
-
+// Runs rename, which names something to, over whatever to names, read-only or not, patiently: again
+// while a sharing or lock violation stands in its way, for at most about two seconds. The system's error
+// of the last attempt is kept.
+BOOL RixRenameOver(const std::string& to, const std::function<bool()>& rename);
 // Renames from over to, read-only or not, patiently.
 BOOL RixMoveFile(const std::string& from, const std::string& to);
 // Deletes a name, read-only or not, patiently; one that does not exist counts as deleted.
