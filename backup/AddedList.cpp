@@ -34,12 +34,17 @@ BOOL ParseAddedLine(const std::string& line, CAddedEntry& entry) {
     return !entry.path.empty();
 }
 
-bool IsAsAdded(const CAddedEntry& entry) {
+bool ReadSizeAndTime(const std::string& path, CAddedEntry& entry) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExA(entry.path.c_str(), GetFileExInfoStandard, &data))
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
         return false;
-    const ULONGLONG size = static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    const ULONGLONG lastWrite =
+    entry.size = static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    entry.lastWrite =
         static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-    return size == entry.size && lastWrite == entry.lastWrite;
+    return true;
+}
+
+bool IsAsAdded(const CAddedEntry& entry) {
+    CAddedEntry now;
+    return ReadSizeAndTime(entry.path, now) && now.size == entry.size && now.lastWrite == entry.lastWrite;
 }

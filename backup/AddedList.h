@@ -17,5 +17,7 @@ struct CAddedEntry {
 std::string AddedLine(const CAddedEntry& entry);
 // FALSE for a line of another form.
 BOOL ParseAddedLine(const std::string& line, CAddedEntry& entry);
+// The size and last write time of the file at path into entry's.
+bool ReadSizeAndTime(const std::string& path, CAddedEntry& entry);
 // Whether the file at entry.path still has the size and time the update gave it.
 bool IsAsAdded(const CAddedEntry& entry);

@@ -1,18 +1,26 @@
 #include "Backups.h"
 
-#include <io.h>
-
+#include <algorithm>
 #include <climits>
 
 #include "Format.h"
 #include "RixPath.h"
 
 
-BOOL CBackups::IsInInstallation(const std::string& path) const {
-    const std::string full = RixFullPath(path);
+std::vector<std::string> CBackups::InstallationFolders() const {
     std::string program;
     RixGetModulePath(program, FALSE);
-    return !full.empty() && (RixIsInFolder(full, m_installation.m_strCadFolder) || RixIsInFolder(full, program));
+    std::vector<std::string> folders = {m_installation.m_strCadFolder};
+    if (!RixIsInFolder(program, m_installation.m_strCadFolder))
+        folders.push_back(program);
+    return folders;
+}
+
+BOOL CBackups::IsInInstallation(const std::string& path) const {
+    const std::string full = RixFullPath(path);
+    const std::vector<std::string> folders = InstallationFolders();
+    return !full.empty() && std::any_of(folders.begin(), folders.end(),
+                                        [&full](const std::string& folder) { return RixIsInFolder(full, folder); });
 }
 
 BOOL CBackups::LockInstallation() {
@@ -39,7 +47,7 @@ BOOL CBackups::CountRollbackLogs() {
     std::string log;
     for (int n = 1; n < INT_MAX; ++n) {
         GetRollbackLogName(n, log);
-        if (log.empty() || _access(log.c_str(), 0) != 0)
+        if (log.empty() || !RixExists(log))
             break;
         m_generations.m_nLogCount = n;
     }

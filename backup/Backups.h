@@ -93,6 +93,8 @@ public:
     BOOL RecoverInterruptedWork();
 
 private:
+    // The CAD folder, and the program's folder unless it lies inside: all that a record or log may name.
+    std::vector<std::string> InstallationFolders() const;
     CExtraction Extraction() { return CExtraction(m_settings, m_installation, m_release, m_work, m_person); }
 
     CSettings& m_settings;

@@ -12,8 +12,8 @@ BOOL CBackups::DeleteBackups(int g) {
         std::string record;
         GetWorkRecordName(g, record);
         const DWORD error = ::GetLastError();
-        m_person.Show(StrFormat("作業記録ﾌｧｲﾙ[%s]を作成できませんでした", record.c_str()) + FailureCause(error),
-                      "CZynUpdateDlg::DeleteBackups", MB_OK, CQuestion::kNone, CauseOfError(error));
+        ShowFileFailure(m_person, StrFormat("作業記録ﾌｧｲﾙ[%s]を作成できませんでした", record.c_str()),
+                        "CZynUpdateDlg::DeleteBackups", error);
         return FALSE;
     }
     const int count = static_cast<int>(m_work.m_files.size());
@@ -40,8 +40,8 @@ BOOL CBackups::DeleteBackups(int g) {
     GetRollbackLogName(g, logName);
     // A backup that stays keeps its log, so that the next start or deletion can still name it.
     if (!kept.empty()) {
-        m_person.Show(StrFormat("退避ﾌｧｲﾙ[%s]を削除できませんでした", kept.c_str()) + FailureCause(keptError),
-                      "CZynUpdateDlg::DeleteBackups", MB_OK, CQuestion::kNone, CauseOfError(keptError));
+        ShowFileFailure(m_person, StrFormat("退避ﾌｧｲﾙ[%s]を削除できませんでした", kept.c_str()),
+                        "CZynUpdateDlg::DeleteBackups", keptError);
         return FALSE;
     }
     if (!RixDeleteFile(addedName) || !RixDeleteFile(logName))

@@ -31,12 +31,10 @@ HANDLE CreateSharedMutex(const std::string& name) {
     if (::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;GA;;;WD)S:(ML;;NW;;;LW)", SDDL_REVISION_1,
                                                                &descriptor, nullptr))
         security.lpSecurityDescriptor = descriptor;
+    const CLocalMemory owner(descriptor);
     HANDLE mutex = ::CreateMutexA(&security, FALSE, ("Global\\" + name).c_str());
     if (!mutex && ::GetLastError() != ERROR_ACCESS_DENIED)
         mutex = ::CreateMutexA(&security, FALSE, ("Local\\" + name).c_str());
-    const DWORD error = ::GetLastError();
-    ::LocalFree(descriptor);
-    ::SetLastError(error);
     return mutex;
 }
 }  // namespace

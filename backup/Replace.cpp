@@ -1,7 +1,5 @@
 #include "Backups.h"
 
-#include <io.h>
-
 #include <atomic>
 #include <vector>
 
@@ -13,8 +11,6 @@
 
 namespace {
 const char kCaption[] = "CZynUpdateDlg::Replace";
-
-bool FileExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
 
 CFileHandle OpenToRead(const std::string& path, DWORD access) {
     return CFileHandle(::CreateFileA(path.c_str(), GENERIC_READ | access,
@@ -93,7 +89,7 @@ private:
     }
     void Fail(const std::string& text) {
         const DWORD error = ::GetLastError();
-        m_backups.Person().Show(text + FailureCause(error), kCaption, MB_OK, CQuestion::kNone, CauseOfError(error));
+        ShowFileFailure(m_backups.Person(), text, kCaption, error);
     }
 
     CBackups& m_backups;
@@ -126,7 +122,7 @@ BOOL CReplaceRun::Removal(const std::string& dst, bool last) {
     if (Cancelled(shown))
         return FALSE;
     ++m_nDone;
-    if (!FileExists(dst)) {
+    if (!RixExists(dst)) {
         if (shown)
             m_progress.SetPos(m_nDone);
         return TRUE;
@@ -164,7 +160,7 @@ BOOL CReplaceRun::Entry(int index, bool last) {
     m_backups.GetBackupNames(m_bRestore, index, src, dst, bak);
 
     // Simple modes keep no backups; a file new to the installation needs none.
-    const bool created = !FileExists(dst);
+    const bool created = !RixExists(dst);
     // Read for the comparison, then copied or named again: an update's file as the extraction left it, which
     // no other program could change since.
     CFileHandle source = m_bRestore ? CFileHandle() : m_backups.TakeExtracted(index);
@@ -247,12 +243,12 @@ BOOL CReplaceRun::Save(int index, const std::string& dst, const std::string& bak
 BOOL CReplaceRun::MakeFolders(const std::string& src, const std::string& dst) {
     std::string folder = dst;
     RixSetPathParts(folder, nullptr, nullptr, "", "");
-    if (FileExists(folder))
+    if (RixExists(folder))
         return TRUE;
     // The folders about to be made, outermost first and each named before it is made, so that an undo,
     // which goes newest first, takes them away again once the files in them are gone.
     std::vector<std::string> missing;
-    for (std::string at = RixTrailBackslash(folder, FALSE); !at.empty() && !FileExists(at);) {
+    for (std::string at = RixTrailBackslash(folder, FALSE); !at.empty() && !RixExists(at);) {
         missing.insert(missing.begin(), at);
         std::string parent = at;
         at = RixTrailBackslash(RixSetPathParts(parent, nullptr, nullptr, "", ""), FALSE);
@@ -275,12 +271,9 @@ BOOL CReplaceRun::MakeFolders(const std::string& src, const std::string& dst) {
 BOOL CReplaceRun::Install(const std::string& src, const std::string& dst, bool created, CFileHandle source) {
     if (created && m_added.IsOpen()) {
         // The new file takes the size and time of the file it is copied from.
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!::GetFileAttributesExA(src.c_str(), GetFileExInfoStandard, &data) ||
-            !m_added.Write(AddedLine({false, static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow,
-                                      static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 |
-                                          data.ftLastWriteTime.dwLowDateTime,
-                                      dst}))) {
+        CAddedEntry entry;
+        entry.path = dst;
+        if (!ReadSizeAndTime(src, entry) || !m_added.Write(AddedLine(entry))) {
             FailToInstall(src, dst);
             return FALSE;
         }
@@ -297,7 +290,7 @@ BOOL CReplaceRun::RemoveAdded() {
     // Announced all at once, then moved: one flush for every line.
     std::vector<const CAddedEntry*> present;
     for (auto entry = m_backups.Added().rbegin(); entry != m_backups.Added().rend(); ++entry) {
-        if (!entry->bFolder && FileExists(entry->path)) {
+        if (!entry->bFolder && RixExists(entry->path)) {
             present.push_back(&*entry);
             if (!Announce(m_record, entry->path)) {
                 FailToInstall(entry->path, entry->path + ".ORG");
@@ -407,8 +400,8 @@ BOOL CBackups::Replace(BOOL bRestore) {
         // What the generation lists reaches the disk before its record goes.
         if (!failed && bGeneration && (!log.Flush() || !added.Flush())) {
             const DWORD error = ::GetLastError();
-            m_person.Show(StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()) + FailureCause(error),
-                          kCaption, MB_OK, CQuestion::kNone, CauseOfError(error));
+            ShowFileFailure(m_person, StrFormat("復元ﾛｸﾞﾌｧｲﾙ[%s]をｵｰﾌﾟﾝできませんでした", logName.c_str()), kCaption,
+                            error);
             failed = true;
         }
         record.Close();

@@ -1,7 +1,5 @@
 #include "Backups.h"
 
-#include <io.h>
-
 #include "Format.h"
 #include "RecordFile.h"
 #include "RixPath.h"
@@ -41,7 +39,7 @@ BOOL CBackups::ReadRollbackLog(BOOL bStopOnMissing, int generation, BOOL bCutSho
                        kCaption, MB_OK);
             return FALSE;
         }
-        if (_access(backup.c_str(), 0) != 0) {
+        if (!RixExists(backup)) {
             if (!bStopOnMissing)
                 continue;
             m_person.Show(StrFormat("復元ﾛｸﾞに記載されたﾌｧｲﾙ[%s]がありません\n復元を中断します", backup.c_str()), kCaption,

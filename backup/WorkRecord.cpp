@@ -11,7 +11,6 @@
 //   so; the Ver file goes in last, so the update is offered again;
 // - "restore": finishes the restore, whose backups are all still there;
 // - "delete": finishes the deletion of the generation.
-#include <io.h>
 
 #include <algorithm>
 #include <set>
@@ -26,8 +25,6 @@ const char kUpdating[] = "update";
 const char kInstalling[] = "install";
 const char kRestoring[] = "restore";
 const char kDeleting[] = "delete";
-
-bool Exists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
 
 // A line of a record after its first: the path, and what was done to it.
 struct CTouched {
@@ -119,7 +116,7 @@ BOOL CBackups::DeleteGeneration(int g) {
     std::string log;
     GetRollbackLogName(g, log);
     m_work.m_files.clear();
-    if (Exists(log) && !ReadRollbackLog(FALSE, g))
+    if (RixExists(log) && !ReadRollbackLog(FALSE, g))
         return FALSE;
     return DeleteBackups(g);
 }
@@ -133,7 +130,7 @@ BOOL CBackups::UndoUpdate(int g, CProgress& progress) {
         return FALSE;
     // Only a backup that its log lists is whole; the installed file changed only after that line.
     m_work.m_files.clear();
-    if (Exists(log) && !ReadRollbackLog(FALSE, g, TRUE))
+    if (RixExists(log) && !ReadRollbackLog(FALSE, g, TRUE))
         return FALSE;
     const std::set<std::string> backedUp(m_work.m_files.begin(), m_work.m_files.end());
     // Newest first: a folder the update made is reached once every file in it is gone again.
@@ -170,9 +167,8 @@ BOOL CBackups::PutBack(const std::string& bak, const std::string& dst, CProgress
     if (RixCompareFiles(bak, dst) == 0 || InstallFile(bak, dst, CSource::kBackup))
         return TRUE;
     const DWORD error = ::GetLastError();
-    std::string cause = FailureCause(error);
-    m_person.Show(StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした%s", bak.c_str(), dst.c_str(), cause.c_str()),
-                  "CZynUpdateDlg::Replace", MB_OK, CQuestion::kNone, CauseOfError(error));
+    ShowFileFailure(m_person, StrFormat("退避ﾌｧｲﾙ[%s]から元ﾌｧｲﾙ[%s]に復元できませんでした", bak.c_str(), dst.c_str()),
+                    "CZynUpdateDlg::Replace", error);
     return FALSE;
 }
 
@@ -190,13 +186,10 @@ void DeleteEverywhere(const std::vector<std::string>& folders, const std::string
 }  // namespace
 
 BOOL CBackups::RecoverInterruptedWork() {
-    std::string self, program;
+    std::string self;
     RixGetModulePath(self, TRUE);
-    RixGetModulePath(program, FALSE);
     RixDeleteFile(self + kAsideSuffix);  // stays while the copy that was put aside still runs
-    std::vector<std::string> folders = {m_installation.m_strCadFolder};
-    if (!RixIsInFolder(program, m_installation.m_strCadFolder))
-        folders.push_back(program);
+    const std::vector<std::string> folders = InstallationFolders();
 
     const std::vector<int> records = FindGenerations(TRUE);
     for (int g : records) {

@@ -23,15 +23,7 @@ void CEventLog::Write(const std::string& text) {
             continue;
         line += wide[i] == L'\n' || wide[i] == L'\r' ? std::wstring(L" / ") : std::wstring(1, wide[i]);
     }
-    std::string utf8 = LocalTimeStamp() + " ";
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    const size_t at = utf8.size();
-    utf8.resize(at + (size > 0 ? size : 0));
-    if (size > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &utf8[at], size, nullptr,
-                              nullptr);
-    utf8 += "\r\n";
+    const std::string utf8 = LocalTimeStamp() + " " + Utf8Of(line) + "\r\n";
     DWORD written = 0;
     // Appending, every line goes after the last whatever other writers did meanwhile.
     ::WriteFile(m_file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);

@@ -114,9 +114,6 @@ BOOL RixDeleteFile(const std::string& path) {
     return RixPatiently(gone);
 }
 
-std::string FailureCause(DWORD error) {
-    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? "\nﾃﾞｨｽｸの空き容量が不足しています" : "";
-}
 
 CCause CauseOfError(DWORD error) {
     switch (error) {
@@ -132,4 +129,10 @@ CCause CauseOfError(DWORD error) {
     default:
         return CCause::kOther;
     }
+}
+
+int ShowFileFailure(CPerson& person, const std::string& text, const std::string& caption, DWORD error) {
+    const bool bDiskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+    return person.Show(bDiskFull ? text + "\nﾃﾞｨｽｸの空き容量が不足しています" : text, caption, MB_OK, CQuestion::kNone,
+                       CauseOfError(error));
 }

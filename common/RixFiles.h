@@ -19,7 +19,8 @@ BOOL RixMoveFile(const std::string& from, const std::string& to);
 // Deletes a name, read-only or not, patiently; one that does not exist counts as deleted.
 BOOL RixDeleteFile(const std::string& path);
 
-// The line a failure message gains when the system's error has a cause worth naming.
-std::string FailureCause(DWORD error);
 // What the system's error says of a failed file step.
 CCause CauseOfError(DWORD error);
+// Shows text about a failed file step, with a line more where the system's error has a cause worth
+// naming (a full disk), and with the cause that error gives; the person's answer.
+int ShowFileFailure(CPerson& person, const std::string& text, const std::string& caption, DWORD error);

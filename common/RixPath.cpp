@@ -75,8 +75,6 @@ std::string MakePath(const PathParts& parts) {
     return path;
 }
 
-bool Exists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
-
 bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 }  // namespace
 
@@ -173,6 +171,8 @@ bool RixIsInFolder(const std::string& path, const std::string& folder) {
     return true;
 }
 
+bool RixExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
+
 BOOL RixMakeFolder(const std::string& path) {
     std::string folder = RixTrailBackslash(path, TRUE);
     if (folder.empty() || folder.size() >= MAX_PATH)
@@ -208,7 +208,7 @@ int RixFindFiles(const std::string& folder, const char* pattern, CFindDataList& 
 }
 
 int RixDeleteFolder(const std::string& path) {
-    if (!Exists(path))
+    if (!RixExists(path))
         return 0;
     std::string folder = RixTrailBackslash(path, FALSE);
     std::string search = folder + "\\*.*";

@@ -28,6 +28,8 @@ std::string RixRootOf(const std::string& folder);
 // single-byte letters only.
 bool RixIsInFolder(const std::string& path, const std::string& folder);
 
+// Whether path names a file or folder that exists.
+bool RixExists(const std::string& path);
 BOOL RixMakeFolder(const std::string& path);
 // Appends the files whose bare name matches pattern; cFileName holds the full path.
 int RixFindFiles(const std::string& folder, const char* pattern, CFindDataList& list, BOOL bRecurse);

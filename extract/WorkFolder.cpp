@@ -48,11 +48,8 @@ bool MakeOwnFolder(const std::string& folder) {
     if (::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
                                                                SDDL_REVISION_1, &descriptor, nullptr))
         security.lpSecurityDescriptor = descriptor;
-    const bool made = ::CreateDirectoryA(RixTrailBackslash(folder, FALSE).c_str(), &security) != FALSE;
-    const DWORD error = ::GetLastError();
-    ::LocalFree(descriptor);
-    ::SetLastError(error);
-    return made;
+    const CLocalMemory owner(descriptor);
+    return ::CreateDirectoryA(RixTrailBackslash(folder, FALSE).c_str(), &security) != FALSE;
 }
 }  // namespace
 
@@ -79,8 +76,8 @@ BOOL CExtraction::ClearWorkFolder() {
     }
     if (!MakeOwnFolder(m_settings.m_strWorkDir)) {
         const DWORD error = ::GetLastError();
-        m_person.Show(StrFormat("作業ﾌｫﾙﾀﾞ[%s]を作成できませんでした", m_settings.m_strWorkDir.c_str()) + FailureCause(error), caption,
-                      MB_OK, CQuestion::kNone, CauseOfError(error));
+        ShowFileFailure(m_person, StrFormat("作業ﾌｫﾙﾀﾞ[%s]を作成できませんでした", m_settings.m_strWorkDir.c_str()),
+                        caption, error);
         return FALSE;
     }
     return TRUE;

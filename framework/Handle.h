@@ -69,6 +69,15 @@ struct CGlobalMemoryTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::GlobalFree(h); }
 };
+struct CLocalMemoryTraits {  // what the system allocated for the caller; freeing it keeps the caller's error
+    using Type = HLOCAL;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) {
+        const DWORD error = ::GetLastError();
+        ::LocalFree(h);
+        ::SetLastError(error);
+    }
+};
 struct CRegKeyTraits {
     using Type = HKEY;
     static Type Invalid() { return nullptr; }
@@ -86,5 +95,6 @@ using CFindHandle = CScopedHandle<CFindHandleTraits>;
 using CInternetHandle = CScopedHandle<CInternetHandleTraits>;
 using CModuleHandle = CScopedHandle<CModuleTraits>;
 using CGlobalMemory = CScopedHandle<CGlobalMemoryTraits>;
+using CLocalMemory = CScopedHandle<CLocalMemoryTraits>;
 using CRegKey = CScopedHandle<CRegKeyTraits>;
 using CStdioFile = CScopedHandle<CStdioFileTraits>;

@@ -31,3 +31,13 @@ std::string LoadResourceText(UINT nID) {
     int length = ::LoadStringW(AfxGetInstanceHandle(), nID, reinterpret_cast<LPWSTR>(&resource), 0);
     return length > 0 && resource ? TextFromWide(resource, static_cast<size_t>(length)) : std::string();
 }
+
+std::string Utf8Of(const std::wstring& text) {
+    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string bytes(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
+                              nullptr);
+    return bytes;
+}

@@ -11,6 +11,8 @@ const UINT kTextCodePage = 932;
 std::wstring WideFromText(const std::string& text);
 // Characters that code page 932 cannot spell come back as '?'.
 std::string TextFromWide(const wchar_t* wide, size_t length);
+// UTF-8 of a wide text, as logs and the publisher's messages are written.
+std::string Utf8Of(const std::wstring& text);
 
 // A string resource of the program, as code page 932 text; empty when there is none.
 std::string LoadResourceText(UINT nID);

@@ -95,12 +95,3 @@ BOOL ToCodePage932(const std::wstring& text, std::string& bytes) {
     return !usedDefault;
 }
 
-std::string Utf8Of(const std::wstring& text) {
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     nullptr);
-    std::string bytes(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
-                              nullptr);
-    return bytes;
-}

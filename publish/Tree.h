@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "WideText.h"
+
 struct CTreeFile {
     std::string name;    // code page 932, "/" between folders: the member name
     std::wstring path;   // where it is now
@@ -20,4 +22,3 @@ BOOL WriteWholeFile(const std::wstring& path, const std::string& data);
 BOOL IsFolder(const std::wstring& path);
 // Code page 932 bytes of a wide text; FALSE when a character has no spelling there.
 BOOL ToCodePage932(const std::wstring& text, std::string& bytes);
-std::string Utf8Of(const std::wstring& text);
