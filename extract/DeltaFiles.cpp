@@ -24,7 +24,7 @@ std::string DeltaFailure(DeltaResult result, const std::string& installed, DWORD
 }
 }  // namespace
 
-BOOL CExtraction::MakeFromDeltas(std::vector<CExtractedFile>& files) {
+BOOL CExtraction::MakeFromDeltas(std::vector<CExtractedFile>& files, std::string& why) {
     const std::string suffix = kDeltaSuffix;
     std::unique_ptr<CProgress> progress = m_person.StartProgress();
     progress->EnableCancel(FALSE);
@@ -43,7 +43,7 @@ BOOL CExtraction::MakeFromDeltas(std::vector<CExtractedFile>& files) {
         CFileHandle file;
         const DeltaResult result = ApplyDelta(installed, delta.file, made, &error, &file);
         if (result != kDeltaApplied) {
-            m_strWhy = DeltaFailure(result, installed, error);
+            why = DeltaFailure(result, installed, error);
             return FALSE;
         }
         delta.file.reset();

@@ -51,14 +51,7 @@ std::string InstalledPath(const std::string& file, const std::string& workDir, c
     return path;
 }
 
-int CExtraction::ExtractDeltas(const CUpdateFile& deltas, std::string& why) {
-    m_strWhy.clear();
-    const int extracted = Unpack(deltas, TRUE);
-    why = m_strWhy;
-    return extracted;
-}
-
-int CExtraction::Unpack(const CUpdateFile& archive, BOOL bDeltas) {
+int CExtraction::Unpack(const CUpdateFile& archive, std::string* pDeltaFailure) {
     m_work.m_bArchiveAtFault = FALSE;
     if (!ClearWorkFolder())
         return 0;
@@ -84,19 +77,20 @@ int CExtraction::Unpack(const CUpdateFile& archive, BOOL bDeltas) {
     std::vector<CExtractedFile>& files = extraction.files;
     const int result = unzip.GetResult();
     const char failed[] = "展開された更新ﾌｧｲﾙを取得できませんでした";
-    if (bDeltas && (files.empty() || (result != PK_OK && result != PK_WARN))) {
-        m_strWhy = failed;
+    const bool unpacked = !files.empty() && (result == PK_OK || result == PK_WARN);
+    if (!unpacked && pDeltaFailure) {
+        *pDeltaFailure = failed;
         return 0;
     }
-    if (bDeltas && !MakeFromDeltas(files))
-        return 0;
-    if (files.empty() || (result != PK_OK && result != PK_WARN)) {
+    if (!unpacked) {
         // An archive that extracts without error to no file holds nothing to install.
         m_work.m_bArchiveAtFault = IsArchiveFault(result) || (files.empty() && (result == PK_OK || result == PK_WARN));
         const CCause cause = m_work.m_bArchiveAtFault ? CCause::kArchive : result == PK_DISK ? CCause::kDiskFull : CCause::kOther;
         m_person.Show(failed, "CZynUpdateDlg::Extract", MB_OK, CQuestion::kNone, cause);
         return 0;
     }
+    if (pDeltaFailure && !MakeFromDeltas(files, *pDeltaFailure))
+        return 0;
     // In the same order on every machine, whatever order the archive lists them in.
     std::sort(files.begin(), files.end(),
               [](const CExtractedFile& a, const CExtractedFile& b) { return a.path < b.path; });

@@ -35,15 +35,18 @@ public:
 
     // 1 when the update file's members are in the work folder and listed in m_files, the Ver file last; 0
     // after its message, with m_bArchiveAtFault set when the archive itself is what failed.
-    int Extract() { return Unpack(m_update, FALSE); }
+    int Extract() { return Unpack(m_update, nullptr); }
     // The same from an archive of deltas against the installed revision: each member named with kDeltaSuffix
     // after a file's name makes that file from the installed one, which must be the file it was made
     // against, and must make exactly the file it promises. 1 when every file is made; 0, with why set and
     // nothing shown, when the whole archive must serve instead.
-    int ExtractDeltas(const CUpdateFile& deltas, std::string& why);
+    int ExtractDeltas(const CUpdateFile& deltas, std::string& why) {
+        why.clear();
+        return Unpack(deltas, &why);
+    }
     static int WINAPI OnUnzipPrint(LPSTR text, unsigned long length);
     // 1 when no installed counterpart of files is held open (possibly after the person closed programs and
-    // retried), 0 when not.
+    // retried), 0 when not, or at once when a folder or missing rights stand in the way (no retry mends those).
     int CheckFilesInUse(std::vector<std::string> files);
     // The work folder of an update: a folder of the program's own at the root of the installation's volume
     // where one can be made, so that an extracted path is barely longer than the installed one; else the one
@@ -59,11 +62,11 @@ public:
     CFileHandle TakeExtracted(size_t index);
 
 private:
-    // Extracts archive into a cleared work folder; with bDeltas, makes the files of its deltas and says a
-    // failure only in m_strWhy.
-    int Unpack(const CUpdateFile& archive, BOOL bDeltas);
-    // Replaces each delta among files with the file it makes; FALSE, with m_strWhy, at the first that fails.
-    BOOL MakeFromDeltas(std::vector<CExtractedFile>& files);
+    // Extracts archive into a cleared work folder; with pDeltaFailure, an archive of deltas: makes the files
+    // of its deltas and says a failure only there.
+    int Unpack(const CUpdateFile& archive, std::string* pDeltaFailure);
+    // Replaces each delta among files with the file it makes; FALSE, with why, at the first that fails.
+    BOOL MakeFromDeltas(std::vector<CExtractedFile>& files, std::string& why);
     std::string InstalledPath(const std::string& file) const {
         return ::InstalledPath(file, m_settings.m_strWorkDir, m_installation.m_strCadDir);
     }
@@ -73,7 +76,6 @@ private:
     const CUpdateFile& m_update;
     CWorkFiles& m_work;
     CPerson& m_person;
-    std::string m_strWhy;
 };
 
 // The progress of the running extraction, for the unzip print callback.

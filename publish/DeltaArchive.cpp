@@ -22,14 +22,11 @@ bool BuildDeltaArchive(const CReleaseOptions& options, const std::vector<CTreeFi
     if (!ListTree(options.previous, previous, error))
         return false;
     std::map<std::string, const CTreeFile*> before;
-    const CTreeFile* previousVer = nullptr;
-    for (const CTreeFile& file : previous) {
+    for (const CTreeFile& file : previous)
         before[MemberNameKey(file.name)] = &file;
-        if (MemberNameKey(file.name) == MemberNameKey(verFile.name))
-            previousVer = &file;
-    }
+    const auto previousVer = before.find(MemberNameKey(verFile.name));
     std::string previousVerText;
-    if (!previousVer || !ReadWholeFile(previousVer->path, previousVerText)) {
+    if (previousVer == before.end() || !ReadWholeFile(previousVer->second->path, previousVerText)) {
         error = "--previous holds no " + Utf8OfCodePage932(verFile.name) + ": the last release's tree names its "
                 "revision in its Ver file";
         return false;

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "Delta.h"
 #include "Manifest.h"
 #include "Release.h"
 #include "Tree.h"

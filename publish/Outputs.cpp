@@ -40,7 +40,7 @@ bool CReleaseOutputs::Replace(std::string& error) {
     DWORD failure = 0;
     while (saved.size() < m_names.size()) {
         size_t i = saved.size();
-        bool existed = ::GetFileAttributesW(Target(i).c_str()) != INVALID_FILE_ATTRIBUTES;
+        bool existed = Exists(Target(i));
         ::DeleteFileW(Saved(i).c_str());
         if (existed && (!CanBeReplaced(Target(i)) ||
                         (!::CreateHardLinkW(Saved(i).c_str(), Target(i).c_str(), nullptr) &&

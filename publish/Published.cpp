@@ -4,7 +4,6 @@
 #include "Format.h"
 #include "Handle.h"
 #include "Manifest.h"
-#include "MemberName.h"
 #include "Sha256.h"
 #include "Tree.h"
 #include "UnzipApi.h"
@@ -13,10 +12,6 @@
 #include "ZipDirectory.h"
 
 namespace {
-std::wstring Widened(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // The notes as code page 932 lines ending in CR LF.
 bool NotesText(const std::wstring& path, std::string& notes, std::string& error) {
     std::string utf8;
@@ -76,7 +71,7 @@ bool FitForClients(const std::string& version, size_t newEntry, std::string& tex
 }
 }  // namespace
 
-bool ReadPublished(const CReleaseOptions& options, const std::vector<BYTE>& key, bool wantNames,
+bool ReadPublished(const CReleaseOptions& options, const CPublicKey* publicKey, bool wantNames,
                    CPublishedRelease& published, std::string& error) {
     std::wstring verPath = options.server + L"\\Ver" + Widened(options.version);
     std::string verName = "Ver" + options.version, manifestText;
@@ -85,7 +80,7 @@ bool ReadPublished(const CReleaseOptions& options, const std::vector<BYTE>& key,
         error = "cannot read " + Utf8Of(verPath);
         return false;
     }
-    if (key.empty())
+    if (!publicKey)
         return true;
     if (!Exists(verPath + L".sig")) {
         if (!published.verText.empty())
@@ -94,12 +89,12 @@ bool ReadPublished(const CReleaseOptions& options, const std::vector<BYTE>& key,
         return true;
     }
     CReleaseManifest manifest;
-    std::vector<CPublicKey> keys(1);
+    const std::vector<CPublicKey> keys{*publicKey};
     if (!ReadWholeFile(verPath + L".sig", manifestText) || !ParseManifest(manifestText, manifest, TRUE)) {
         error = "cannot read the manifest " + Utf8Of(verPath + L".sig");
         return false;
     }
-    if (!PublicKeyOfBlob(key, keys[0]) || !ManifestSignedBy(manifestText, manifest, keys) ||
+    if (!ManifestSignedBy(manifestText, manifest, keys) ||
         _stricmp(manifest.version.c_str(), options.version.c_str()) != 0) {
         error = verName + ".sig is not this key's manifest of version " + options.version +
                 " (after a change of key, move it away first)";

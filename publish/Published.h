@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Ecdsa.h"
 #include "Release.h"
 
 struct CPublishedRelease {
@@ -12,11 +13,11 @@ struct CPublishedRelease {
     std::vector<std::string> names;  // members of its signed archive and the names that release removed
 };
 
-// Reads the version's Ver file. With a key it must be the text that the folder's manifest
+// Reads the version's Ver file. With publicKey it must be the text that the folder's manifest
 // signs with that key; a folder without a manifest has its Ver file taken as found, with a
 // warning. With wantNames the archive must be the one the manifest names, and names gets
 // its members. FALSE, with the reason, for anything it cannot vouch for.
-bool ReadPublished(const CReleaseOptions& options, const std::vector<BYTE>& key, bool wantNames,
+bool ReadPublished(const CReleaseOptions& options, const CPublicKey* publicKey, bool wantNames,
                    CPublishedRelease& published, std::string& error);
 
 // FALSE, with the reason, when another version in the folder has the same update file

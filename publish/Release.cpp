@@ -24,8 +24,6 @@
 namespace {
 const ULONGLONG kFileTimeDay = 864000000000ULL;
 
-std::wstring Widened(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
 // The stub that leads the archive, carried in this program as a resource.
 bool LoadStub(std::string& stub) {
     HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(10));  // RT_RCDATA
@@ -186,8 +184,7 @@ bool PublishRelease(const CReleaseOptions& options, std::string& error) {
     std::wstring verName = L"Ver" + Widened(options.version);
     std::string updateName = StrFormat("%s%d.EXE", options.prefix.c_str(), VersionCode(VersionKey(options.version)));
     // An unsigned release beside an older manifest would only be refused by every client with a key.
-    if (key.empty() &&
-        ::GetFileAttributesW((options.server + L"\\" + verName + L".sig").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (key.empty() && Exists(options.server + L"\\" + verName + L".sig")) {
         error = "this folder publishes signed releases (Ver" + options.version + ".sig): give --key";
         return false;
     }
@@ -207,7 +204,7 @@ bool PublishRelease(const CReleaseOptions& options, std::string& error) {
     std::vector<const CTreeFile*> changed;
     std::vector<std::string> removed;
     std::string verText, archive;
-    if (!ReadPublished(options, key, !options.base.empty(), published, error) ||
+    if (!ReadPublished(options, key.empty() ? nullptr : &publicKey, !options.base.empty(), published, error) ||
         !NewVerText(options, published.verText, verText, error) ||
         !Differences(options, files, verFiles[0], published.names, changed, removed, error))
         return false;

@@ -21,7 +21,8 @@ struct CReleaseOptions {
     int expiresDays = 180;
 };
 
-// Writes the update file, the Ver file and (with a key) the manifest, or nothing: FALSE with the reason.
+// Writes the update file, the Ver file, (with --previous) the delta archive and (with a key) the manifest, or
+// nothing: FALSE with the reason.
 bool PublishRelease(const CReleaseOptions& options, std::string& error);
 
 // Says what the vendor should know of a release that goes on (on stderr).

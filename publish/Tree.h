@@ -20,5 +20,9 @@ BOOL ReadWholeFile(const std::wstring& path, std::string& data, FILETIME* modifi
 // Creates path and writes data; FALSE after any failure.
 BOOL WriteWholeFile(const std::wstring& path, const std::string& data);
 BOOL IsFolder(const std::wstring& path);
+// Whether path names a file or folder that exists.
+BOOL Exists(const std::wstring& path);
+// A wide text of ASCII characters (versions, file names that the options gave as such).
+std::wstring Widened(const std::string& ascii);
 // Code page 932 bytes of a wide text; FALSE when a character has no spelling there.
 BOOL ToCodePage932(const std::wstring& text, std::string& bytes);

@@ -56,13 +56,13 @@ bool WriteAll(HANDLE file, const BYTE* data, DWORD size) {
     return ::WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
-// Creates folder and every missing folder above it.
 // What a file or folder that could not be made says of the machine: a full disk, or something else here.
 int CreateFailure() {
     const DWORD error = ::GetLastError();
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? PK_DISK : PK_CREATE;
 }
 
+// Creates folder and every missing folder above it.
 bool CreateFolderChain(std::wstring folder) {
     while (folder.size() > 1 && folder.back() == L'\\')
         folder.pop_back();
