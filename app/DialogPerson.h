@@ -13,11 +13,6 @@ public:
 
     int Show(const std::string& text, const std::string& caption, UINT type, CQuestion question,
              CCause cause) override;
-    void Fail(CCause cause) override {
-        if (cause != CCause::kNone)
-            m_cause = cause;
-    }
-    CCause LastCause() const override { return m_cause; }
     void Note(const std::string& text) override;
     std::unique_ptr<CProgress> StartProgress() override;
     std::unique_ptr<CServerWait> StartWait(BOOL bAskCredentials) override;
@@ -27,7 +22,6 @@ public:
 private:
     CDialog& m_dialog;
     CEventLog* m_pLog = nullptr;
-    CCause m_cause = CCause::kNone;
 };
 
 // A progress that the log follows: its caption as the start of a phase, its end when it goes.

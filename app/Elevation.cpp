@@ -31,9 +31,9 @@ void WaitWithWindow(HANDLE process, HWND window) {
     const BOOL wasEnabled = !::EnableWindow(window, FALSE);
     while (::MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
         MSG message;
-        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             ::TranslateMessage(&message);
-            ::DispatchMessageA(&message);
+            ::DispatchMessageW(&message);
         }
     }
     ::EnableWindow(window, wasEnabled);
@@ -68,10 +68,12 @@ int CZynUpdateDlg::RunElevated(const char* operation, const char* verb) {
     // Refused by the user (ERROR_CANCELLED) or failed: nothing has changed.
     if (!::ShellExecuteExA(&run) || !run.hProcess) {
         NeedRights(verb);
+        CountRollbackLogs();
         return -1;
     }
     CKernelHandle process(run.hProcess);
     WaitWithWindow(process.get(), GetSafeHwnd());
+    CountRollbackLogs();
     DWORD code = kExitFailed;
     return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : kExitFailed;
 }

@@ -111,14 +111,6 @@ void CProgressDlg::SetMessage(const std::string& text) {
     message.SetWindowText(text);
 }
 
-BOOL CProgressDlg::IsDue() {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now < m_nDueAt)
-        return FALSE;
-    m_nDueAt = now + kProgressIntervalMs;
-    return TRUE;
-}
-
 void CProgressDlg::OnOK() {}
 
 void CProgressDlg::OnCancel() { m_bCancel = TRUE; }

@@ -23,7 +23,7 @@ public:
     void SetMessage(const std::string& text) override;
     // TRUE at most about 30 times a second: a loop of many quick steps shows them, and
     // pumps messages, only then, as each visit to the window system costs more than a step.
-    BOOL IsDue() override;
+    BOOL IsDue() override { return m_due.IsDue(); }
     HWND Owner() override { return m_hWnd; }
 
 protected:
@@ -43,5 +43,5 @@ private:
     BOOL m_bCancel = FALSE;
     BOOL m_bParentDisabled = FALSE;
     HWND m_hOwner = nullptr;
-    ULONGLONG m_nDueAt = 0;
+    CDueClock m_due;
 };

@@ -16,18 +16,12 @@ public:
     void SetMessage(const std::string&) override {}
     void EnableCancel(BOOL) override {}
     BOOL CheckCancel() override { return FALSE; }
-    BOOL IsDue() override {
-        const ULONGLONG now = ::GetTickCount64();
-        if (now < m_nDueAt)
-            return FALSE;
-        m_nDueAt = now + kProgressIntervalMs;
-        return TRUE;
-    }
+    BOOL IsDue() override { return m_due.IsDue(); }
     HWND Owner() override { return nullptr; }
 
 private:
     int m_nPos = 0;
-    ULONGLONG m_nDueAt = 0;
+    CDueClock m_due;
 };
 
 // The answer that never loses data: go on where going on is the administrator's consent to the run,
@@ -59,11 +53,6 @@ int CSilentPerson::Show(const std::string& text, const std::string& caption, UIN
     m_log.Write(LogLine(text, caption, ButtonName(answer)));
     Fail(cause);
     return answer;
-}
-
-void CSilentPerson::Fail(CCause cause) {
-    if (cause != CCause::kNone)
-        m_cause = cause;
 }
 
 std::unique_ptr<CProgress> CSilentPerson::StartProgress() {

@@ -11,16 +11,12 @@ public:
 
     int Show(const std::string& text, const std::string& caption, UINT type, CQuestion question,
              CCause cause) override;
-    void Fail(CCause cause) override;
     void Note(const std::string& text) override { m_log.Write(text); }
     std::unique_ptr<CProgress> StartProgress() override;
     std::unique_ptr<CServerWait> StartWait(BOOL) override { return std::make_unique<CQuietWait>(nullptr); }
     void ShowBusy(BOOL) override {}
     BOOL IsAttended() override { return FALSE; }
 
-    CCause LastCause() const override { return m_cause; }
-
 private:
     CEventLog& m_log;
-    CCause m_cause = CCause::kNone;
 };

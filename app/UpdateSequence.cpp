@@ -9,10 +9,11 @@ namespace {
 // The one line, in the progress and the log, that tells of an update that could not use its deltas.
 const char kDeltasUnusableNote[] = "差分更新ﾌｧｲﾙを使用できないため、更新ﾌｧｲﾙ全体をﾀﾞｳﾝﾛｰﾄﾞします";
 
-// The extracted files are let go and the work folder removed however the update ends.
+// The work folder is chosen for an extraction, and the extracted files are let go and the folder removed
+// however the update ends.
 class CWorkFolderScope {
 public:
-    explicit CWorkFolderScope(CZynUpdateDlg& dlg) : m_dlg(dlg) {}
+    explicit CWorkFolderScope(CZynUpdateDlg& dlg) : m_dlg(dlg) { m_dlg.Extraction().ChooseWorkFolder(); }
     ~CWorkFolderScope() { m_dlg.Extraction().DropWorkFolder(); }
     CWorkFolderScope(const CWorkFolderScope&) = delete;
     CWorkFolderScope& operator=(const CWorkFolderScope&) = delete;
@@ -43,7 +44,6 @@ BOOL CZynUpdateDlg::ExecUpdate() {
     // serves when they cannot, and when an earlier run left it here.
     std::string whyNotDeltas;
     if (bWritable && !m_delta.m_strUpdateUrl.empty() && _access(m_strUpdateFile.c_str(), 0) != 0) {
-        Extraction().ChooseWorkFolder();
         CWorkFolderScope workFolder(*this);
         switch (UpdateFromDeltas(whyNotDeltas)) {
         case kDeltasMade:
@@ -66,17 +66,14 @@ BOOL CZynUpdateDlg::ExecUpdate() {
                                  m_strUpdateSha256.empty() ? CQuestion::kDownloadAgain
                                                            : CQuestion::kDownloadAgainChecked) == IDYES;
     // A kept file that is not the signed release is fetched again.
-    if (!download && !UpdateFileVerified(m_strUpdateFile))
+    if (!download && !::UpdateFileVerified(*this, m_strUpdateFile))
         download = TRUE;
     if (download && !Server().Download(*this, nullptr, fallback))
         return FALSE;
     if (!bWritable) {
-        const BOOL updated = RunElevated(kElevatedUpdate, "更新") == 0;
-        CountRollbackLogs();
-        return updated;
+        return RunElevated(kElevatedUpdate, "更新") == 0;
     }
 
-    Extraction().ChooseWorkFolder();
     CWorkFolderScope workFolder(*this);
     if (Extract() == 0) {
         if (!m_bArchiveAtFault)  // the DLL, the disk or the work folder failed: the file may be sound

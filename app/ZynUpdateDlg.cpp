@@ -137,7 +137,6 @@ void CZynUpdateDlg::OnExecute() {
         result = Restore();
     } else {
         result = RunElevated(kElevatedRestore, "復元") == 0;
-        CountRollbackLogs();
     }
     m_lock.Release();
     Person().Show(StrFormat(result ? "%sに成功しました" : "%sを中断しました", word), "", MB_OK | MB_ICONINFORMATION);
@@ -157,7 +156,6 @@ void CZynUpdateDlg::OnDeleteBackup() {
         DeleteAllBackups(TRUE);
     } else {
         RunElevated(kElevatedDelete, "退避ﾌｧｲﾙの削除");
-        CountRollbackLogs();
     }
     m_lock.Release();
     ResetControls();

@@ -48,7 +48,8 @@ public:
     BOOL StartDataManager();
     // Runs this program again with administrator rights for operation (kElevated...), with the arguments this
     // run was given, the marker and the installation found, and waits for it; its exit code, or -1 after
-    // NeedRights(verb) when it did not start (refused, or failed). The installation's lock goes to that run.
+    // NeedRights(verb) when it did not start (refused, or failed). The installation's lock goes to that run;
+    // the generations are counted again after it.
     int RunElevated(const char* operation, const char* verb);
     // Says that this user may not write the installation, so that verb needs administrator rights.
     void NeedRights(const char* verb);
@@ -75,10 +76,6 @@ public:
     int GetZynInfo(BOOL bQuiet);
     int CheckUpdate(BOOL bQuiet);
     int FindNewerVersion() { return Discovery().FindNewerVersion(); }
-    BOOL UpdateFileVerified(const std::string& path) const { return ::UpdateFileVerified(*this, path); }
-    BOOL ReadUrlFile(const std::string& url, std::string& text, DWORD limit, BOOL bQuiet, UrlFailure* pWhy = nullptr) {
-        return Server().ReadUrlFile(url, text, limit, bQuiet, pWhy);
-    }
     BOOL Download() { return Server().Download(*this); }
     int Extract() { return Extraction().Extract(); }
     static int WINAPI OnUnzipPrint(LPSTR text, unsigned long length) { return CExtraction::OnUnzipPrint(text, length); }

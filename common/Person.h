@@ -40,6 +40,21 @@ enum class CCause {
     kOther,
 };
 
+// TRUE at most kProgressIntervalMs apart, as a progress's IsDue says.
+class CDueClock {
+public:
+    BOOL IsDue() {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now < m_nDueAt)
+            return FALSE;
+        m_nDueAt = now + kProgressIntervalMs;
+        return TRUE;
+    }
+
+private:
+    ULONGLONG m_nDueAt = 0;
+};
+
 // The progress of one long step; it goes when the step's owner lets go of it.
 class CProgress {
 public:
@@ -87,10 +102,13 @@ public:
     // did. Returns the button chosen (IDOK, IDYES, ...).
     virtual int Show(const std::string& text, const std::string& caption, UINT type,
                      CQuestion question = CQuestion::kNone, CCause cause = CCause::kNone) = 0;
-    // A failure's cause where no message says it (a quiet step).
-    virtual void Fail(CCause cause) = 0;
+    // A failure's cause where no message says it (a quiet step); what Show says keeps its cause too.
+    void Fail(CCause cause) {
+        if (cause != CCause::kNone)
+            m_cause = cause;
+    }
     // The cause of the last failure said or noted; kNone when none was.
-    virtual CCause LastCause() const = 0;
+    CCause LastCause() const { return m_cause; }
     // An event that only the log keeps: a phase, a file installed.
     virtual void Note(const std::string& text) = 0;
     virtual std::unique_ptr<CProgress> StartProgress() = 0;
@@ -101,4 +119,7 @@ public:
     // Whether anybody may be shown a window at all: the system's own dialogs (administrator rights, a
     // proxy's credentials) included.
     virtual BOOL IsAttended() = 0;
+
+private:
+    CCause m_cause = CCause::kNone;
 };

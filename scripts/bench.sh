@@ -9,7 +9,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 deltas_only=""
 if [ "${1:-}" = "--deltas-only" ]; then deltas_only=1; shift; fi
-"$root/scripts/setup.sh"
+# The delta tools that ours is compared with.
+"$root/scripts/setup.sh" bsdiff xdelta3 zstd
 for tool in curl unzip taskset; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install ${tool/taskset/util-linux})"; exit 1; }
 done

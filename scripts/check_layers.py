@@ -1,4 +1,4 @@
-"""Fails the build when a source file includes a header of a folder above its own.
+"""Fails the build when a source file includes a header of a folder not listed below its own.
 
 The folders, from the bottom up: each may include its own headers and those of the folders
 listed for it, and nothing else of the project. The update engine's subsystems stand apart
@@ -40,7 +40,7 @@ def main():
                     if header in owner and owner[header] != folder and owner[header] not in below:
                         faults.append("%s/%s:%d includes %s/%s" % (folder, name, number, owner[header], header))
     for fault in faults:
-        print("layers: %s, a folder above its own" % fault)
+        print("layers: %s, a folder not listed below its own" % fault)
     return 1 if faults else 0
 
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Makes a fresh Debian machine ready to build and test; does nothing when all is there.
+# Makes a fresh Debian machine ready to build and test, with any further packages named as arguments (the
+# benchmark's tools); does nothing when all is there.
 # Never installs wine32: on these machines it breaks the 64-bit "wine" launcher.
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-x86-64 wine wine64 xvfb xauth libz-mingw-w64-dev python3
           fonts-ipafont-gothic locales imagemagick python3-cryptography osslsigncode openssl
-          tinyproxy nginx-light)
+          tinyproxy nginx-light "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -25,6 +25,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
+import deltas  # noqa: E402
 import deltaupdates  # noqa: E402
 import updates  # noqa: E402  the tests' update layout: the stub and the Ver text
 import zyn  # noqa: E402  the tests' window facts and drive D:
@@ -341,10 +342,8 @@ def row(table, phase, now, ref, target, met, unit="s"):
 
 def print_table(table, runs):
     head = ("phase", "now (min / median)", "native reference (min / median)", "ratio", "target", "met")
-    widths = [max(len(r[i]) for r in table + [head]) for i in range(len(head))]
     print("\n%d runs; ratio of the medians" % runs)
-    for r in [head, tuple("-" * w for w in widths)] + table:
-        print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
+    deltas.print_rows(head, table)
 
 
 def main():
@@ -359,7 +358,7 @@ def main():
     for name in SETS:
         if name != "r1g" or not args.skip_1g:
             generate(name, corpus)
-    for name in ("pairs", "r200d"):
+    for name in deltaupdates.RELEASES:
         deltaupdates.prepare(name)
     server = subprocess.Popen([sys.executable, os.path.join(HERE, "server.py"), os.path.join(DATA, "srv")],
                               stdout=subprocess.PIPE)

@@ -25,11 +25,8 @@ TOOLS = {"bsdiff": "bsdiff", "xdelta3": "xdelta3", "zstd": "zstd"}  # command: D
 def ensure_tools():
     missing = [package for command, package in TOOLS.items() if not shutil.which(command)]
     if missing:
-        sudo = [] if os.geteuid() == 0 else ["sudo"]
-        print("deltas: installing %s" % " ".join(missing), flush=True)
-        subprocess.run(sudo + ["apt-get", "update", "-qq"], check=True)
-        subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends"] + missing, check=True,
-                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"), stdout=subprocess.DEVNULL)
+        sys.exit("deltas: %s missing: scripts/bench.sh installs them (scripts/setup.sh %s)"
+                 % (" ".join(missing), " ".join(missing)))
 
 
 # ---- the pairs
@@ -211,12 +208,16 @@ def kb(n):
     return "%.1f KB" % (n / 1000)
 
 
-def print_table(rows):
-    head = ("pair", "new file", "deflated", "ours", "bsdiff", "xdelta3", "zstd", "ours / smallest",
-            "1.25 x smallest + 2 KB", "held", "make", "apply")
+def print_rows(head, rows):
+    """A Markdown table, its columns as wide as their widest cell."""
     widths = [max(len(r[i]) for r in rows + [head]) for i in range(len(head))]
     for r in [head, tuple("-" * w for w in widths)] + rows:
         print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
+
+
+def print_table(rows):
+    print_rows(("pair", "new file", "deflated", "ours", "bsdiff", "xdelta3", "zstd", "ours / smallest",
+                "1.25 x smallest + 2 KB", "held", "make", "apply"), rows)
 
 
 def main():

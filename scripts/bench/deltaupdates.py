@@ -22,10 +22,7 @@ DATA = os.path.join(BUILD, "bench")
 KEY = os.path.join(DATA, "publisher.key")
 RATES = {"100 Mbit/s": 12_500_000, "10 Mbit/s": 1_250_000}
 PAIR_NAMES = {"dll": "bin/zyncad.dll", "table": "データ/形鋼.csv", "model": "lib/model.lib"}
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+RELEASES = {"pairs": "the three pairs", "r200d": "r200, 5 % changed"}
 
 
 def zynpublish(*words):
@@ -98,20 +95,20 @@ def prepare(name):
     print("publishing %s ..." % name, flush=True)
     shutil.rmtree(folder, ignore_errors=True)
     if not os.path.exists(KEY):
-        zynpublish("keygen", windows_path(KEY))
+        zynpublish("keygen", deltas.windows_path(KEY))
     make_trees(name, os.path.join(folder, "trees"))
     # The publisher's trees mirror the installation from the drive root: D:\bench\<name>\CAD.
     for tree in ("old", "new"):
         link_tree(os.path.join(folder, "trees", tree), os.path.join(folder, "pub", tree, "bench", name, "CAD"))
     os.rename(os.path.join(folder, "trees", "old"), os.path.join(folder, "old"))
-    pub = lambda tree: windows_path(os.path.join(folder, "pub", tree))  # noqa: E731
-    release = ["release", "--version", "3.5", "--key", windows_path(KEY), "--product", "ravaZAZ"]
+    pub = lambda tree: deltas.windows_path(os.path.join(folder, "pub", tree))  # noqa: E731
+    release = ["release", "--version", "3.5", "--key", deltas.windows_path(KEY), "--product", "ravaZAZ"]
     for kind in ("full", "delta"):
         server = os.path.join(DATA, "srv", "%s-%s" % (name, kind))
         shutil.rmtree(server, ignore_errors=True)
         os.makedirs(server)
         previous = ["--previous", pub("old")] if kind == "delta" else []
-        zynpublish(*release, "--server", windows_path(server), "--revision", "2", "--files", pub("new"),
+        zynpublish(*release, "--server", deltas.windows_path(server), "--revision", "2", "--files", pub("new"),
                    "--base", pub("old"), *previous)
     open(done, "w").close()
 
@@ -125,7 +122,7 @@ def wire_bytes(name, kind):
 
 def updates(whole_update, cpu, port, add):
     """Each set's whole update, full and delta, at each rate: add((set, "<kind> <rate>"), seconds)."""
-    for name in ("pairs", "r200d"):
+    for name in RELEASES:
         for kind in ("full", "delta"):
             for rate_name, rate in RATES.items():
                 seconds, _ = whole_update(cpu, name, port, "rate=%d/%s-%s" % (rate, name, kind), public_key())
@@ -140,14 +137,12 @@ def updates(whole_update, cpu, port, add):
 def print_table(samples):
     head = ("release", "link", "full: bytes", "full: whole update", "delta: bytes", "delta: whole update", "ratio")
     rows = []
-    for name, title in (("pairs", "the three pairs"), ("r200d", "r200, 5 % changed")):
+    for name, title in RELEASES.items():
         for rate_name in RATES:
             full = statistics.median(samples[(name, "full " + rate_name)])
             delta = statistics.median(samples[(name, "delta " + rate_name)])
             rows.append((title, rate_name, "%.0f KB" % (wire_bytes(name, "full") / 1000),
                          "%.2f s" % full, "%.1f KB" % (wire_bytes(name, "delta") / 1000), "%.2f s" % delta,
                          "%.1fx faster" % (full / delta)))
-    widths = [max(len(r[i]) for r in rows + [head]) for i in range(len(head))]
     print("\ndelta updates: medians of the whole update (-AUTO, start to success box)")
-    for r in [head, tuple("-" * w for w in widths)] + rows:
-        print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
+    deltas.print_rows(head, rows)
